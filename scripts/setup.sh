@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and the demo need.
+# Idempotent and quiet when everything is there. Usage: scripts/setup.sh [--bench]
+set -euo pipefail
+
+packages=(
+  g++ cmake ninja-build pkg-config
+  qt6-base-dev libcurl4-openssl-dev zlib1g-dev
+  libgtest-dev libcpp-httplib-dev
+)
+if [[ "${1:-}" == "--bench" ]]; then
+  packages+=(aria2 curl time)
+fi
+if [[ "${1:-}" == "--screenshot" ]]; then
+  packages+=(xvfb xauth x11-apps imagemagick fonts-noto-cjk)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=""
+[[ $(id -u) -eq 0 ]] || sudo="sudo"
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
