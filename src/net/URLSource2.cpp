@@ -1,0 +1,476 @@
+#include "net/URLSource2.h"
+
+#include "net/CookieStore.h"
+#include "text/StringCtrl.h"
+
+#include <QSaveFile>
+#include <QUrl>
+
+#include <curl/curl.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char kAgent[] =
+    "Mozilla/5.0 (Windows NT 5.1) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/44.0.12.87 Safari/537.36";
+constexpr long kMaxRedirects = 10; // so that a redirect loop ends
+constexpr int kAbortPollMs = 50;   // shouldAbort is asked at least this often
+constexpr long kReadBufferBytes = 102400;
+
+Clock::time_point deadlineAfter(Clock::time_point from, uint32_t ms)
+{
+    return ms == 0 ? Clock::time_point::max() : from + std::chrono::milliseconds(ms);
+}
+
+int statusOf(const QByteArray &statusLine)
+{
+    // "HTTP/1.1 404 Not Found"
+    const QList<QByteArray> parts = statusLine.simplified().split(' ');
+    return parts.size() >= 2 ? parts[1].toInt() : 0;
+}
+
+bool hasHeader(const QByteArray &block, const QByteArray &name)
+{
+    const QByteArray lower = name.toLower();
+    const QList<QByteArray> lines = block.split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.size() > lower.size() && line[lower.size()] == ':' && line.left(lower.size()).toLower() == lower)
+            return true;
+    }
+    return false;
+}
+
+QString errorFor(CURLcode rc, const char *detail)
+{
+    switch (rc) {
+    case CURLE_OPERATION_TIMEDOUT: return QStringLiteral("timed out");
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY: return QStringLiteral("host not found");
+    case CURLE_COULDNT_CONNECT: return QStringLiteral("connection refused");
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR: return QStringLiteral("connection reset");
+    case CURLE_PARTIAL_FILE: return QStringLiteral("truncated");
+    case CURLE_TOO_MANY_REDIRECTS: return QStringLiteral("too many redirects");
+    case CURLE_URL_MALFORMAT: return QStringLiteral("bad address");
+    default: break;
+    }
+    const QString text = detail && *detail ? QString::fromUtf8(detail) : QString::fromUtf8(curl_easy_strerror(rc));
+    return text;
+}
+
+} // namespace
+
+struct CUrlSession::Impl {
+    CUrlSession *q = nullptr;
+    CURL *easy = nullptr;
+    CURLM *multi = nullptr; // keeps the session's connections alive between requests
+    curl_slist *headerList = nullptr;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    std::atomic<bool> aborted {false};
+
+    // State of the request in flight, touched only by the requesting thread (the
+    // callbacks run inside curl_multi_perform).
+    QByteArray pending;        // header lines of the response being read
+    bool inBody = false;       // the final response's headers are complete
+    bool cookieSet = false;    // some response set a cookie
+    QString failure;           // why a callback stopped the transfer
+    quint64 minBytes = 0;
+    quint64 maxBytes = 0;      // 0: none
+    quint64 capBytes = 0;
+    bool refuseHtml = false;
+    Clock::time_point lastData;
+
+    bool stopRequested(const ST_URLREQUEST &request) const
+    {
+        return aborted || (request.shouldAbort && request.shouldAbort());
+    }
+
+    static size_t onHeader(char *data, size_t size, size_t count, void *userdata)
+    {
+        return static_cast<Impl *>(userdata)->header(QByteArray(data, qsizetype(size * count)));
+    }
+
+    static size_t onBody(char *data, size_t size, size_t count, void *userdata)
+    {
+        return static_cast<Impl *>(userdata)->bodyPiece(data, size * count);
+    }
+
+    static bool contentTypeIsHtml(const QByteArray &headers)
+    {
+        for (const QByteArray &line : headers.split('\n')) {
+            const QByteArray l = line.trimmed().toLower();
+            if (l.startsWith("content-type:") && l.mid(13).trimmed().startsWith("text/html"))
+                return true;
+        }
+        return false;
+    }
+
+    size_t header(const QByteArray &line)
+    {
+        const size_t taken = size_t(line.size());
+        if (line.startsWith("HTTP/"))
+            pending.clear();
+        pending += line;
+        if (line.size() > 11 && line.left(11).toLower() == "set-cookie:")
+            cookieSet = true;
+        if (line != "\r\n" && line != "\n")
+            return taken;
+
+        // The end of one response's headers.
+        const int status = statusOf(pending.left(pending.indexOf('\n')));
+        if (status >= 100 && status < 200) {
+            pending.clear();
+            return taken;
+        }
+        if (status >= 300 && status < 400 && status != 304 && hasHeader(pending, "Location"))
+            return taken; // libcurl follows it; only the final response counts
+        q->headerText = QString::fromLatin1(pending);
+        q->statusCode = status;
+        q->compressed = q->headerText.contains(QLatin1String("gzip"));
+        inBody = true;
+        lastData = Clock::now();
+        if (status >= 400) {
+            failure = QStringLiteral("HTTP %1").arg(status);
+            return 0;
+        }
+        if (refuseHtml && contentTypeIsHtml(pending)) {
+            failure = QStringLiteral("not a picture (text/html)");
+            return 0;
+        }
+        QString rest = q->headerText;
+        if (CutThrough(rest, QStringLiteral("Content-Length:"), true) >= 0) {
+            qsizetype i = 0;
+            while (i < rest.size() && (rest[i] == QLatin1Char(' ') || rest[i] == QLatin1Char('\t')))
+                ++i;
+            quint64 declared = 0;
+            for (; i < rest.size() && rest[i].isDigit() && rest[i].unicode() < 128; ++i) {
+                const quint64 digit = quint64(rest[i].unicode() - '0');
+                declared = declared > (std::numeric_limits<quint64>::max() - digit) / 10
+                               ? std::numeric_limits<quint64>::max()
+                               : declared * 10 + digit;
+            }
+            if (declared < minBytes) {
+                failure = QStringLiteral("too small");
+                return 0;
+            }
+            if ((maxBytes && declared > maxBytes) || declared > capBytes) {
+                failure = QStringLiteral("too large");
+                return 0;
+            }
+        }
+        return taken;
+    }
+
+    size_t bodyPiece(const char *data, size_t size)
+    {
+        if (!inBody)
+            return size; // the body of a redirect
+        q->body.append(data, qsizetype(size));
+        lastData = Clock::now();
+        const quint64 have = quint64(q->body.size());
+        if ((maxBytes && have > maxBytes) || have > capBytes) {
+            failure = QStringLiteral("too large");
+            return 0;
+        }
+        return size;
+    }
+
+    bool run(const ST_URLREQUEST &request, unsigned options);
+    CURLcode transfer(const ST_URLREQUEST &request, Clock::time_point headersDeadline);
+    bool pause(const ST_URLREQUEST &request, qint64 ms);
+    void writeFile(const QString &path);
+};
+
+CUrlSession::CUrlSession() : d(std::make_unique<Impl>())
+{
+    d->q = this;
+    CURLSH *share = CookieStore::Share(); // also initialises libcurl
+    d->easy = curl_easy_init();
+    d->multi = curl_multi_init();
+    CURL *e = d->easy;
+    curl_easy_setopt(e, CURLOPT_SHARE, share);
+    curl_easy_setopt(e, CURLOPT_COOKIEFILE, ""); // the cookie engine, on the shared jar
+    curl_easy_setopt(e, CURLOPT_USERAGENT, kAgent);
+    curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(e, CURLOPT_MAXREDIRS, kMaxRedirects);
+    // HTTP/1.1 also over https, so the raw header text keeps its usual spelling
+    // ("Content-Length:" is looked for with these exact letters).
+    curl_easy_setopt(e, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    // A proxy's CONNECT answer is not the response.
+    curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // Bodies stay as sent: the caller inflates (InflateBody) and checks sizes on raw bytes.
+    curl_easy_setopt(e, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReadBufferBytes);
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, d->errorBuffer);
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, d.get());
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Impl::onBody);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, d.get());
+}
+
+CUrlSession::~CUrlSession()
+{
+    curl_multi_cleanup(d->multi);
+    curl_easy_cleanup(d->easy);
+    curl_slist_free_all(d->headerList);
+}
+
+bool CUrlSession::Request(const ST_URLREQUEST &request, unsigned options)
+{
+    d->aborted = false;
+    return d->run(request, options);
+}
+
+bool CUrlSession::Fetch(const ST_URLREQUEST &request, unsigned options)
+{
+    d->aborted = false;
+    if (request.attempts == 0) {
+        errorText = QStringLiteral("no attempts");
+        return false;
+    }
+    for (int attempt = 0; attempt < request.attempts; ++attempt) {
+        if (d->run(request, options)) {
+            if (request.minTextLength == 0)
+                return true;
+            QByteArray text;
+            if ((options & FETCH_CACHE_WRITE) && compressed)
+                InflateBody(body.constData(), body.size(), text);
+            else
+                text = body;
+            if (quint64(text.size()) > request.minTextLength)
+                return true;
+            errorText = QStringLiteral("too short");
+        }
+        if (d->stopRequested(request))
+            return false;
+        // The pause is there for the next try; after the last one it would only keep a
+        // worker (or the list thread) idle.
+        if (attempt + 1 < request.attempts && !d->pause(request, qint64(request.retryDelaySeconds) * 1000))
+            return false;
+    }
+    return false;
+}
+
+bool CUrlSession::Impl::run(const ST_URLREQUEST &request, unsigned)
+{
+    q->body.clear();
+    q->compressed = false;
+    q->statusCode = 0;
+    q->errorText.clear();
+    q->savedToFile = false;
+    pending.clear();
+    inBody = false;
+    cookieSet = false;
+    failure.clear();
+    errorBuffer[0] = 0;
+    minBytes = quint64(request.minSizeKB) * 1024;
+    maxBytes = quint64(request.maxSizeKB) * 1024;
+    capBytes = quint64(request.savePath.isEmpty() ? PAGE_BODY_CAP : FILE_BODY_CAP);
+    refuseHtml = request.refuseHtml;
+
+    if (stopRequested(request)) {
+        q->errorText = QStringLiteral("aborted");
+        return false;
+    }
+    const QUrl url(request.url, QUrl::TolerantMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty()
+        || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+        q->errorText = QStringLiteral("bad address");
+        return false;
+    }
+    curl_easy_setopt(easy, CURLOPT_URL, url.toEncoded().constData());
+
+    curl_slist *list = nullptr;
+    const QStringList lines = request.headers.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    for (const QString &line : lines)
+        list = curl_slist_append(list, line.toUtf8().constData());
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
+    curl_slist_free_all(headerList);
+    headerList = list;
+
+    const Clock::time_point headersDeadline = deadlineAfter(Clock::now(), request.stepTimeoutMs);
+    CURLcode rc = transfer(request, headersDeadline);
+    long newConnections = 1;
+    curl_easy_getinfo(easy, CURLINFO_NUM_CONNECTS, &newConnections);
+    if (failure.isEmpty() && !inBody && newConnections == 0
+        && (rc == CURLE_UNSUPPORTED_PROTOCOL || rc == CURLE_WEIRD_SERVER_REPLY)) {
+        // A kept-alive connection still held the rest of an earlier answer (a server
+        // that sent more than it declared): once more on a new connection.
+        pending.clear();
+        errorBuffer[0] = 0;
+        curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
+        rc = transfer(request, headersDeadline);
+        curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 0L);
+    }
+
+    if (cookieSet) {
+        CookieStore::MarkChanged();
+        CookieStore::SaveIfChanged();
+    }
+    if (!failure.isEmpty()) {
+        q->errorText = failure;
+        return false;
+    }
+    if (rc != CURLE_OK) {
+        q->errorText = errorFor(rc, errorBuffer);
+        return false;
+    }
+    const quint64 size = quint64(q->body.size());
+    if (size < minBytes) {
+        q->errorText = QStringLiteral("too small");
+        return false;
+    }
+    if (maxBytes && size > maxBytes) {
+        q->errorText = QStringLiteral("too large");
+        return false;
+    }
+    if (!request.savePath.isEmpty())
+        writeFile(request.savePath);
+    return true;
+}
+
+CURLcode CUrlSession::Impl::transfer(const ST_URLREQUEST &request, Clock::time_point headersDeadline)
+{
+    curl_multi_add_handle(multi, easy);
+    bool done = false;
+    CURLcode rc = CURLE_OK;
+    for (;;) {
+        int running = 0;
+        curl_multi_perform(multi, &running);
+        int queued = 0;
+        while (CURLMsg *m = curl_multi_info_read(multi, &queued)) {
+            if (m->msg == CURLMSG_DONE && m->easy_handle == easy) {
+                done = true;
+                rc = m->data.result;
+            }
+        }
+        if (done)
+            break;
+        if (stopRequested(request)) {
+            failure = QStringLiteral("aborted");
+            break;
+        }
+        const Clock::time_point now = Clock::now();
+        const Clock::time_point deadline = inBody ? deadlineAfter(lastData, request.readTimeoutMs) : headersDeadline;
+        if (now >= deadline) {
+            failure = QStringLiteral("timed out");
+            break;
+        }
+        qint64 waitMs = deadline == Clock::time_point::max()
+                            ? 1000
+                            : std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
+        waitMs = std::min<qint64>(waitMs, request.shouldAbort ? kAbortPollMs : 1000);
+        curl_multi_poll(multi, nullptr, 0, int(waitMs), nullptr);
+    }
+    // Removing an unfinished transfer closes its connection; a finished one stays
+    // in the multi handle's cache for the next request.
+    curl_multi_remove_handle(multi, easy);
+    return rc;
+}
+
+bool CUrlSession::Impl::pause(const ST_URLREQUEST &request, qint64 ms)
+{
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        if (stopRequested(request))
+            return false;
+        const Clock::time_point now = Clock::now();
+        if (now >= end)
+            return true;
+        const qint64 left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count() + 1;
+        // No transfer is in the multi handle: this waits for the time or for Abort().
+        curl_multi_poll(multi, nullptr, 0, int(std::min<qint64>(left, kAbortPollMs)), nullptr);
+    }
+}
+
+void CUrlSession::Impl::writeFile(const QString &path)
+{
+    // The picture appears under its name only when complete; a failed write leaves
+    // neither the file nor the temporary one.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        q->errorText = QStringLiteral("file not written: ") + file.errorString();
+        return;
+    }
+    if (file.write(q->body) != q->body.size() || !file.commit()) {
+        q->errorText = QStringLiteral("file not written: ") + file.errorString();
+        file.cancelWriting();
+        return;
+    }
+    q->savedToFile = true;
+}
+
+void CUrlSession::Abort()
+{
+    d->aborted = true;
+    curl_multi_wakeup(d->multi);
+}
+
+QString CUrlSession::GetText(unsigned options) const
+{
+    QByteArray data;
+    if ((options & TEXT_INFLATE) && compressed)
+        InflateBody(body.constData(), body.size(), data);
+    else
+        data = body;
+
+    QString text;
+    if (headerText.contains(QLatin1String("charset=GBK")))
+        text = AnsiToText(data.constData());
+    else if (options & TEXT_UTF8)
+        text = MultiByteToText(data.constData(), CP_UTF8, data.size());
+    else if (options & TEXT_EUCKR)
+        text = MultiByteToText(data.constData(), CP_EUCKR, data.size());
+    else if (options & TEXT_BIG5)
+        text = MultiByteToText(data.constData(), CP_BIG5, data.size());
+    else if ((options & TEXT_AUTO_UTF8) && IsUtf8(data.constData(), data.size()))
+        text = MultiByteToText(data.constData(), CP_UTF8, data.size());
+    else
+        text = AnsiToText(data.constData());
+    DecodeHtmlEntities(text);
+    return text;
+}
+
+bool CUrlSession::InflateBody(const char *data, qsizetype size, QByteArray &out)
+{
+    z_stream zs {};
+    if (inflateInit2(&zs, 47) != Z_OK)
+        return false;
+    zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
+    zs.avail_in = uInt(std::min<qsizetype>(size, std::numeric_limits<uInt>::max()));
+    qsizetype fed = qsizetype(zs.avail_in);
+    bool ok = false;
+    char chunk[8192];
+    for (;;) {
+        if (zs.avail_in == 0 && fed < size) {
+            const qsizetype next = std::min<qsizetype>(size - fed, std::numeric_limits<uInt>::max());
+            zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data + fed));
+            zs.avail_in = uInt(next);
+            fed += next;
+        }
+        zs.next_out = reinterpret_cast<Bytef *>(chunk);
+        zs.avail_out = sizeof chunk;
+        const int rc = inflate(&zs, Z_NO_FLUSH);
+        out.append(chunk, qsizetype(sizeof chunk - zs.avail_out));
+        if (rc == Z_STREAM_END) {
+            ok = true;
+            break;
+        }
+        if (rc != Z_OK)
+            break;
+    }
+    inflateEnd(&zs);
+    return ok;
+}

@@ -1,0 +1,115 @@
+// The HTTP session through which every page, listing and picture is loaded, on libcurl.
+//
+// A CUrlSession belongs to one thread at a time and serves one request at a time; it
+// keeps one curl easy handle and one multi handle (and so its kept-alive connections)
+// across requests. Only Abort() may be called from another thread. Cookies, DNS answers
+// and TLS sessions are shared by all sessions of the process through one libcurl share
+// (see CookieStore.h).
+//
+// Behaviour worth knowing:
+// - verb GET, the fixed agent text, `headers` sent as given, redirects followed (at
+//   most 10), proxies from the environment, http and https (certificates verified);
+// - bodies are never decoded by libcurl: `body` holds the bytes as sent, and the size
+//   limits apply to them;
+// - a final response with status 400 or above fails when its headers end; its body is
+//   not read;
+// - a declared "Content-Length:" outside the limits fails before any body byte is read;
+//   a body that grows past the maximum fails at once;
+// - with savePath the body goes to a temporary file beside the target, renamed into
+//   place when complete, so a failed or stopped request leaves no file behind.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+// Request options (Request, Fetch).
+// No response cache is kept, so neither bit changes what goes over the network; the
+// callers' values (0 for pages, 3 for pictures) are kept as they are.
+enum : unsigned {
+    FETCH_CACHE_WRITE = 1, // Fetch inflates a compressed body before its length check
+    FETCH_CACHE_READ = 2,
+};
+
+// GetText options.
+enum : unsigned {
+    TEXT_INFLATE = 1,
+    TEXT_UTF8 = 2,
+    TEXT_EUCKR = 4,
+    TEXT_BIG5 = 8,
+    TEXT_AUTO_UTF8 = 16,
+};
+
+// A body larger than this is a failed request, whatever maxSizeKB says, so a hostile
+// page cannot take unbounded memory. Pictures written to a file get a larger bound.
+inline constexpr qint64 PAGE_BODY_CAP = 64ll * 1024 * 1024;
+inline constexpr qint64 FILE_BODY_CAP = 512ll * 1024 * 1024;
+
+// The request description; owned by the caller and only read by the session.
+struct ST_URLREQUEST {
+    ST_URLREQUEST(const QString &url = {}, const QString &savePath = {}, uint32_t timeoutMs = 20000)
+        : url(url), savePath(savePath), readTimeoutMs(timeoutMs), stepTimeoutMs(timeoutMs)
+    {
+    }
+
+    QString url;               // scheme, host, optional port, path and query
+    QString headers;           // extra header lines, each ended by CR LF, sent unchanged
+    QString savePath;          // when set, the finished body is also written to this file
+    uint32_t readTimeoutMs;    // longest gap between two pieces of the body; 0 = none
+    uint32_t stepTimeoutMs;    // bound on everything up to the end of the final
+                               // response's headers (connect, redirects); 0 = none
+    uint32_t minSizeKB = 0;    // smallest acceptable body, KB; 0 = no minimum
+    uint32_t maxSizeKB = 0;    // largest acceptable body, KB; 0 = no maximum
+    uint32_t minTextLength = 0; // Fetch accepts a body only if longer than this; 0 = no check
+    uint8_t attempts = 1;      // tries made by Fetch
+    uint8_t retryDelaySeconds = 1; // pause after each failed try but the last
+    // A response declaring itself an HTML page fails before its body is read: a picture
+    // request must never save a site's error page as a picture.
+    bool refuseHtml = false;
+    // Polled while a transfer runs and during retry pauses; true stops the request at
+    // once (a stop of the run). Empty: never.
+    std::function<bool()> shouldAbort;
+};
+
+class CUrlSession {
+public:
+    CUrlSession();
+    ~CUrlSession();
+    CUrlSession(const CUrlSession &) = delete;
+    CUrlSession &operator=(const CUrlSession &) = delete;
+
+    // One complete request: true when the response arrived whole, had a status below
+    // 400 and passed the size limits.
+    bool Request(const ST_URLREQUEST &request, unsigned options = 0);
+    // Request with retries and the minTextLength check; attempts 0 sends nothing.
+    bool Fetch(const ST_URLREQUEST &request, unsigned options = 0);
+    // The body of the last request as text (charset rules, then DecodeHtmlEntities).
+    QString GetText(unsigned options) const;
+    // zlib inflation (gzip or zlib header), appended to out; false on a damaged stream,
+    // out keeps what was produced.
+    static bool InflateBody(const char *data, qsizetype size, QByteArray &out);
+
+    // Stops the transfer in flight (and the retry pause) from any thread. The session
+    // stays aborted until the next Request/Fetch begins.
+    void Abort();
+
+    // Result of the last request.
+    QString headerText;   // raw headers of the last response that delivered them
+    QByteArray body;      // body bytes received by the last request
+    bool compressed = false; // headerText contains "gzip"
+
+    // Diagnostics for summaries (not part of the request's result).
+    int statusCode = 0;    // HTTP status of the last final response, 0 when none arrived
+    // Why the last request failed ("timed out", "HTTP 404", "too large", "aborted",
+    // "connection reset", "truncated" ...), or "file not written: ..." when it
+    // succeeded but savePath could not be written; empty otherwise.
+    QString errorText;
+    bool savedToFile = false; // savePath was written completely and renamed into place
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};

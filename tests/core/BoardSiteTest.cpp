@@ -1,0 +1,266 @@
+// The local board site: its pages follow the markers the readers cut by, its pin pages
+// page by cursor, its pictures are real pictures, and its faults look as they should
+// to the HTTP session.
+#include "BoardSite.h"
+#include "TestSupport.h"
+#include "net/CookieStore.h"
+#include "net/URLSource2.h"
+#include "text/StringCtrl.h"
+
+namespace {
+
+class BoardSiteTest : public ::testing::Test {
+protected:
+    void SetUp() override { CookieStore::Clear(); }
+
+    void startSite(const BoardSite::Options &o = BoardSite::Options())
+    {
+        site = std::make_unique<BoardSite>(o);
+        ASSERT_TRUE(site->start());
+    }
+
+    // Fetches like the page readers do: gzip accepted, text as UTF-8 after inflation.
+    QString page(const QString &url)
+    {
+        ST_URLREQUEST r(url, QString(), 5000);
+        r.headers = QStringLiteral("Accept-Encoding: gzip, deflate\r\n");
+        if (!session.Fetch(r))
+            return {};
+        return session.GetText(TEXT_INFLATE | TEXT_UTF8);
+    }
+
+    struct PinSeen {
+        QString id, key, description, host;
+    };
+
+    // The pins of one page, cut the way the pin enumeration cuts them.
+    static QList<PinSeen> cutPins(QString text, const QString &defaultHost)
+    {
+        QString host = ExtractBetween(text, QStringLiteral("hbimg\":\""), QStringLiteral("\""), EXTRACT_CONSUME);
+        if (host.isEmpty())
+            host = defaultHost;
+        CutThrough(text, QStringLiteral("\"pins\""), true);
+        QStringList pieces;
+        QList<PinSeen> out;
+        const int n = SplitText(text, QStringLiteral("\"pin_id"), pieces);
+        for (int k = 1; k <= n; ++k) {
+            QString piece = pieces[k];
+            PinSeen p;
+            p.id = ExtractBetween(piece, QStringLiteral(":"), QStringLiteral(","), EXTRACT_CONSUME);
+            p.key = ExtractBetween(piece, QStringLiteral("key\":\""), QStringLiteral("\""), EXTRACT_CONSUME);
+            p.description = ExtractBetween(piece, QStringLiteral("raw_text\":\""), QStringLiteral("\""), EXTRACT_CONSUME);
+            p.host = host;
+            out.append(p);
+        }
+        return out;
+    }
+
+    std::unique_ptr<BoardSite> site;
+    CUrlSession session;
+};
+
+TEST_F(BoardSiteTest, BoardPageGivesTheBoardsOwnValues)
+{
+    for (const bool gzip : {false, true}) {
+        BoardSite::Options o;
+        o.gzipPages = gzip;
+        startSite(o);
+        QString text = page(site->boardUrl(QStringLiteral("1001")));
+        EXPECT_EQ(session.compressed, gzip);
+        ASSERT_GT(text.size(), 100);
+        ASSERT_GE(CutThrough(text, QStringLiteral("app.page[\""), true), 0);
+        EXPECT_EQ(ExtractBetween(text, QStringLiteral("board_id\":"), QStringLiteral(","), EXTRACT_CONSUME), QStringLiteral("1001"));
+        EXPECT_EQ(ExtractBetween(text, QStringLiteral("title\":\""), QStringLiteral("\""), EXTRACT_CONSUME), QStringLiteral("演示相册"));
+        EXPECT_EQ(ExtractBetween(text, QStringLiteral("pin_count\":"), QStringLiteral(","), EXTRACT_CONSUME), QStringLiteral("45"));
+        EXPECT_EQ(ExtractBetween(text, QStringLiteral("username\":\""), QStringLiteral("\""), EXTRACT_CONSUME), QStringLiteral("demo"));
+    }
+}
+
+TEST_F(BoardSiteTest, PinPagesWalkTheWholeBoardByCursor)
+{
+    startSite();
+    const BoardSite::Board board = site->board(QStringLiteral("1001"));
+    const QString fallbackHost = QStringLiteral("default.host");
+    QList<PinSeen> seen = cutPins(page(site->boardUrl(board.id)), fallbackHost);
+    ASSERT_EQ(seen.size(), 20);
+    EXPECT_EQ(seen.first().host, site->hostPort()) << "the board page names the picture host";
+    int pages = 0;
+    while (seen.size() < board.declaredPinCount && pages < 10) {
+        const QString url = QStringLiteral("%1?hxzmqq2s&max=%2&limit=20&wfl=1").arg(site->boardUrl(board.id), seen.last().id);
+        const QList<PinSeen> more = cutPins(page(url), fallbackHost);
+        ASSERT_FALSE(more.isEmpty());
+        EXPECT_EQ(more.first().host, fallbackHost) << "pin pages name no host by default";
+        seen += more;
+        ++pages;
+    }
+    EXPECT_EQ(pages, 2);
+    ASSERT_EQ(seen.size(), board.pins.size());
+    for (int i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i].id, QString::number(board.pins[i].id));
+        EXPECT_EQ(seen[i].key, board.pins[i].key);
+    }
+    // An escaped quote ends the description just before the quote.
+    EXPECT_EQ(board.pins[2].description, QStringLiteral("Say \"cheese\" 3"));
+    EXPECT_EQ(seen[2].description, QStringLiteral("Say \\"));
+    EXPECT_EQ(seen[0].description, board.pins[0].description);
+    EXPECT_EQ(site->requestCount(QStringLiteral("/boards/1001/?hxzmqq2s")), 2);
+
+    // Past the last pin, and with a cursor that is not a number: no pins.
+    const QString last = QStringLiteral("%1?hxzmqq2s&max=%2&limit=20&wfl=1").arg(site->boardUrl(board.id), seen.last().id);
+    EXPECT_TRUE(cutPins(page(last), fallbackHost).isEmpty());
+    const QString empty = QStringLiteral("%1?hxzmqq2s&max=&limit=5&wfl=1").arg(site->boardUrl(board.id));
+    EXPECT_EQ(cutPins(page(empty), fallbackHost).size(), 5) << "an empty cursor starts at the newest pin";
+}
+
+TEST_F(BoardSiteTest, PinPagesNameTheHostWhenAsked)
+{
+    BoardSite::Options o;
+    o.imageHostInPinPages = true;
+    o.imageHost = QStringLiteral("img.example:81");
+    startSite(o);
+    const QString url = site->boardUrl(QStringLiteral("1001")) + QStringLiteral("?hxzmqq2s&max=&limit=20&wfl=1");
+    const QList<PinSeen> pins = cutPins(page(url), QStringLiteral("default.host"));
+    ASSERT_EQ(pins.size(), 20);
+    EXPECT_EQ(pins.first().host, QStringLiteral("img.example:81"));
+}
+
+TEST_F(BoardSiteTest, PicturesAreRealPicturesOfTheirSize)
+{
+    startSite();
+    const BoardSite::Board board = site->board(QStringLiteral("1001"));
+    const struct {
+        BoardSite::Kind kind;
+        QByteArray magic;
+        QByteArray tail;
+        const char *type;
+    } kinds[] = {
+        {BoardSite::Kind::Jpeg, QByteArray("\xFF\xD8\xFF", 3), QByteArray("\xFF\xD9", 2), "image/jpeg"},
+        {BoardSite::Kind::Png, QByteArray("\x89PNG\r\n\x1a\n", 8), QByteArray("IEND\xAE\x42\x60\x82", 8), "image/png"},
+        {BoardSite::Kind::Gif, QByteArray("GIF89a"), QByteArray("\x3B"), "image/gif"},
+    };
+    for (const auto &k : kinds) {
+        const auto pin = std::find_if(board.pins.begin(), board.pins.end(), [&](const auto &p) { return p.kind == k.kind; });
+        ASSERT_NE(pin, board.pins.end());
+        ST_URLREQUEST r(site->pictureUrl(pin->key), QString(), 5000);
+        ASSERT_TRUE(session.Request(r, FETCH_CACHE_WRITE | FETCH_CACHE_READ)) << k.type;
+        EXPECT_EQ(session.body, site->pictureBytes(pin->key));
+        EXPECT_EQ(session.body.size(), pin->size);
+        EXPECT_TRUE(session.body.startsWith(k.magic)) << k.type;
+        EXPECT_TRUE(session.body.endsWith(k.tail)) << k.type;
+        EXPECT_TRUE(session.headerText.contains(QLatin1String(k.type))) << k.type;
+    }
+}
+
+TEST_F(BoardSiteTest, PicturePaddingHitsEveryExactSize)
+{
+    for (const auto kind : {BoardSite::Kind::Jpeg, BoardSite::Kind::Png, BoardSite::Kind::Gif}) {
+        const qint64 min = BoardSite::minimumPictureSize(kind);
+        // Around the largest JPEG comment segment and the GIF sub-block.
+        QList<qint64> sizes = {min, min + 1, min + 2, min + 3, min + 255, min + 256, min + 257, min + 258, 200000};
+        for (qint64 d = 65530; d <= 65545; ++d)
+            sizes.append(min + d);
+        for (const qint64 size : sizes) {
+            EXPECT_EQ(BoardSite::makePicture(kind, size, "k").size(), size) << int(kind) << " " << size;
+        }
+        EXPECT_EQ(BoardSite::makePicture(kind, 1, "k").size(), min) << "small sizes are raised";
+        EXPECT_NE(BoardSite::makePicture(kind, 5000, "a"), BoardSite::makePicture(kind, 5000, "b"));
+    }
+}
+
+TEST_F(BoardSiteTest, FaultsAsTheSessionSeesThem)
+{
+    BoardSite::Options o;
+    o.stallMs = 20000;
+    startSite(o);
+    const struct {
+        BoardSite::Fault fault;
+        bool ok;
+        const char *error;
+    } cases[] = {
+        {BoardSite::Fault::None, true, ""},
+        {BoardSite::Fault::Status404, false, "HTTP 404"},
+        {BoardSite::Fault::Status429, false, "HTTP 429"},
+        {BoardSite::Fault::Status500, false, "HTTP 500"},
+        {BoardSite::Fault::Reset, false, "connection reset"},
+        {BoardSite::Fault::Stall, false, "timed out"},
+        {BoardSite::Fault::Truncate, false, "truncated"},
+        {BoardSite::Fault::LieLength, true, ""},
+        {BoardSite::Fault::WrongType, true, ""},
+    };
+    BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("5001"), QStringLiteral("f"), QStringLiteral("u"),
+                                              int(std::size(cases)), 3, 8000, 8000);
+    for (size_t i = 0; i < std::size(cases); ++i)
+        b.pins[int(i)].fault = cases[i].fault;
+    site->addBoard(b);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const BoardSite::Pin &pin = b.pins[int(i)];
+        ST_URLREQUEST r(site->pictureUrl(pin.key), QString(), 10000);
+        r.readTimeoutMs = 300;
+        EXPECT_EQ(session.Request(r, 3), cases[i].ok) << i;
+        EXPECT_EQ(session.errorText, QString::fromLatin1(cases[i].error)) << i;
+        if (cases[i].fault == BoardSite::Fault::LieLength) {
+            EXPECT_EQ(session.body, site->pictureBytes(pin.key).left(4000));
+        }
+        if (cases[i].fault == BoardSite::Fault::WrongType) {
+            EXPECT_TRUE(session.headerText.contains(QLatin1String("Content-Type: text/html")));
+            EXPECT_TRUE(session.body.startsWith("<!DOCTYPE html>"));
+        }
+    }
+}
+
+TEST_F(BoardSiteTest, EveryNthPictureGetsTheSitesFaults)
+{
+    BoardSite::Options o;
+    o.faultEvery = 3;
+    o.faultKinds = {BoardSite::Fault::Status404, BoardSite::Fault::Reset};
+    startSite(o);
+    const BoardSite::Board board = site->board(QStringLiteral("1001"));
+    QList<BoardSite::Fault> got;
+    for (int i = 0; i < 9; ++i)
+        got.append(site->effectiveFault(board.pins[i].key));
+    using F = BoardSite::Fault;
+    EXPECT_EQ(got, (QList<F> {F::None, F::None, F::Status404, F::None, F::None, F::Reset, F::None, F::None, F::Status404}));
+}
+
+TEST_F(BoardSiteTest, LoginAndFailingPinPages)
+{
+    startSite();
+    BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("6001"), QStringLiteral("私密"), QStringLiteral("u"), 60, 9);
+    b.loginRequired = true;
+    b.pinPagesFailFrom = 2;
+    site->addBoard(b);
+    ST_URLREQUEST r(site->boardUrl(b.id), QString(), 5000);
+    EXPECT_FALSE(session.Request(r));
+    EXPECT_EQ(session.statusCode, 403);
+
+    ASSERT_TRUE(session.Request(ST_URLREQUEST(site->baseUrl() + QStringLiteral("/login"), QString(), 5000)));
+    EXPECT_TRUE(session.Request(r));
+    const QString pages = site->boardUrl(b.id) + QStringLiteral("?hxzmqq2s&max=&limit=20&wfl=1");
+    r.url = pages;
+    EXPECT_TRUE(session.Request(r)) << "the first pin page";
+    EXPECT_FALSE(session.Request(r)) << "the second and later ones fail";
+    EXPECT_EQ(session.statusCode, 500);
+    CookieStore::Clear();
+}
+
+TEST_F(BoardSiteTest, StopEndsStallsAndOpenConnections)
+{
+    BoardSite::Options o;
+    o.faultEvery = 1;
+    o.faultKinds = {BoardSite::Fault::Stall};
+    o.stallMs = 600000;
+    startSite(o);
+    const QString key = site->board(QStringLiteral("1001")).pins[0].key;
+    bool ok = true;
+    std::thread client([&] {
+        CUrlSession s;
+        ok = s.Request(ST_URLREQUEST(site->pictureUrl(key), QString(), 600000));
+    });
+    ASSERT_TRUE(waitFor([&] { return site->requestCount(QStringLiteral("/") + key) == 1; }));
+    site->stop(); // would wait for the ten-minute stall otherwise
+    client.join();
+    EXPECT_FALSE(ok);
+    EXPECT_FALSE(site->isRunning());
+}
+
+} // namespace

@@ -1,0 +1,451 @@
+// CUrlSession against the local board site on loopback: limits, retries, time-outs,
+// text conversion, redirects, files, cookies and aborts.
+#include "BoardSite.h"
+#include "TestSupport.h"
+#include "net/CookieStore.h"
+#include "net/URLSource2.h"
+#include "text/StringCtrl.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+const char kAgent[] =
+    "Mozilla/5.0 (Windows NT 5.1) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/44.0.12.87 Safari/537.36";
+
+class UrlSessionTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        BoardSite::Options o;
+        o.stallMs = 20000;
+        site = new BoardSite(o);
+        ASSERT_TRUE(site->start());
+    }
+    static void TearDownTestSuite()
+    {
+        delete site;
+        site = nullptr;
+    }
+    void SetUp() override { CookieStore::Clear(); }
+
+    // A request for a test route; the tag makes the requests of one case countable.
+    static ST_URLREQUEST request(const QString &tag, const QString &query, uint32_t timeoutMs = 5000,
+                                 const QString &route = QStringLiteral("/t/bytes"))
+    {
+        return ST_URLREQUEST(site->baseUrl() + route + QStringLiteral("?tag=") + tag
+                                 + (query.isEmpty() ? QString() : QStringLiteral("&") + query),
+                             QString(), timeoutMs);
+    }
+    static int arrived(const QString &tag, const QString &route = QStringLiteral("/t/bytes"))
+    {
+        return site->requestCount(route + QStringLiteral("?tag=") + tag);
+    }
+
+    static BoardSite *site;
+};
+
+BoardSite *UrlSessionTest::site = nullptr;
+
+TEST_F(UrlSessionTest, FetchWithoutAttemptsSendsNothing)
+{
+    CUrlSession s;
+    ST_URLREQUEST r = request(QStringLiteral("zero"), QStringLiteral("n=10"));
+    r.attempts = 0;
+    EXPECT_FALSE(s.Fetch(r));
+    EXPECT_EQ(arrived(QStringLiteral("zero")), 0);
+}
+
+TEST_F(UrlSessionTest, AgentVerbAndExtraHeadersArriveUnchanged)
+{
+    CUrlSession s;
+    ST_URLREQUEST r = request(QStringLiteral("hdr"), {}, 5000, QStringLiteral("/t/echo"));
+    r.headers = QStringLiteral("Accept-Encoding: gzip, deflate\r\nX-Corvadin-Probe: 1 2  3\r\n");
+    ASSERT_TRUE(s.Fetch(r));
+    const BoardSite::RequestRecord seen = site->requests().constLast();
+    EXPECT_EQ(seen.method, QStringLiteral("GET"));
+    EXPECT_EQ(seen.header("User-Agent"), QByteArray(kAgent));
+    EXPECT_EQ(seen.header("Accept-Encoding"), QByteArray("gzip, deflate"));
+    EXPECT_EQ(seen.header("X-Corvadin-Probe"), QByteArray("1 2  3"));
+}
+
+struct SizeCase {
+    const char *name;
+    const char *query;
+    uint32_t minKB, maxKB;
+    bool ok;
+    qsizetype bodySize;
+    const char *error;
+};
+
+class UrlSessionSizeTest : public UrlSessionTest, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(UrlSessionSizeTest, LimitsOnDeclaredAndReceivedLength)
+{
+    const SizeCase &c = GetParam();
+    CUrlSession s;
+    ST_URLREQUEST r = request(QString::fromLatin1(c.name), QString::fromLatin1(c.query));
+    r.minSizeKB = c.minKB;
+    r.maxSizeKB = c.maxKB;
+    EXPECT_EQ(s.Request(r), c.ok);
+    if (c.bodySize >= 0) {
+        EXPECT_EQ(s.body.size(), c.bodySize);
+    }
+    EXPECT_EQ(s.errorText, QString::fromLatin1(c.error));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UrlSessionSizeTest,
+    ::testing::Values(
+        // Without Content-Length only the received size counts.
+        SizeCase {"chunked", "n=5000&chunked=1", 0, 0, true, 5000, ""},
+        SizeCase {"chunkedsmall", "n=3000&chunked=1", 4, 0, false, 3000, "too small"},
+        SizeCase {"chunkedlarge", "n=3000&chunked=1", 0, 2, false, -1, "too large"},
+        SizeCase {"closed", "n=5000&nolength=1", 0, 0, true, 5000, ""},
+        // A declared length out of bounds fails before any body byte is read.
+        SizeCase {"zero", "declare=0", 1, 0, false, 0, "too small"},
+        SizeCase {"declaredsmall", "n=1000", 1, 0, false, 0, "too small"},
+        SizeCase {"declaredlarge", "n=2049", 0, 2, false, 0, "too large"},
+        SizeCase {"exact", "n=2048", 2, 2, true, 2048, ""},
+        // The declared length is believed: a short declaration cuts the body.
+        SizeCase {"lie", "n=5000&declare=100", 0, 0, true, 100, ""},
+        SizeCase {"truncated", "n=100&declare=5000", 0, 0, false, 100, "truncated"}),
+    [](const ::testing::TestParamInfo<SizeCase> &info) { return std::string(info.param.name); });
+
+TEST_F(UrlSessionTest, MaximumPassedMidTransferStopsAtOnce)
+{
+    // The body stalls after 256 KB; a session that kept reading would wait there.
+    CUrlSession s;
+    ST_URLREQUEST r = request(QStringLiteral("midmax"),
+                              QStringLiteral("n=1048576&chunked=1&stall_after=262144&stall_ms=20000"), 30000);
+    r.maxSizeKB = 64;
+    EXPECT_FALSE(s.Request(r));
+    EXPECT_EQ(s.errorText, QStringLiteral("too large"));
+    EXPECT_GT(s.body.size(), 64 * 1024);
+    EXPECT_LT(s.body.size(), 262144);
+}
+
+struct RetryCase {
+    const char *name;
+    const char *query;
+    unsigned options;
+    bool ok;
+    int requests;
+};
+
+class UrlSessionRetryTest : public UrlSessionTest, public ::testing::WithParamInterface<RetryCase> {};
+
+TEST_P(UrlSessionRetryTest, BoardPageLengthRule)
+{
+    const RetryCase &c = GetParam();
+    CUrlSession s;
+    ST_URLREQUEST r = request(QString::fromLatin1(c.name), QString::fromLatin1(c.query));
+    r.minTextLength = 100;
+    r.attempts = 4;
+    r.retryDelaySeconds = 0;
+    EXPECT_EQ(s.Fetch(r, c.options), c.ok);
+    EXPECT_EQ(arrived(QString::fromLatin1(c.name)), c.requests);
+}
+
+// The tag adds to the length only of /t/echo; /t/bytes bodies are exactly n bytes.
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UrlSessionRetryTest,
+    ::testing::Values(RetryCase {"len100", "n=100", 0, false, 4},
+                      RetryCase {"len101", "n=101", 0, true, 1},
+                      // Counted on the raw, compressed body unless FETCH_CACHE_WRITE asks
+                      // for inflation first.
+                      RetryCase {"gzraw", "n=400&gzip=1", 0, false, 4},
+                      RetryCase {"gzinflated", "n=400&gzip=1", FETCH_CACHE_WRITE, true, 1},
+                      RetryCase {"status", "n=500&status=500", 0, false, 4}),
+    [](const ::testing::TestParamInfo<RetryCase> &info) { return std::string(info.param.name); });
+
+TEST_F(UrlSessionTest, GzipBodyInflatedOnlyWhenAsked)
+{
+    const QString text = QStringLiteral("相册 album &amp; pins, ") .repeated(20);
+    CUrlSession s;
+    ST_URLREQUEST r(site->baseUrl() + QStringLiteral("/t/bytes?gzip=1&body=")
+                        + QString::fromLatin1(QUrl::toPercentEncoding(text)),
+                    QString(), 5000);
+    ASSERT_TRUE(s.Request(r));
+    EXPECT_TRUE(s.compressed);
+    ASSERT_GE(s.body.size(), 2);
+    EXPECT_EQ(s.body.left(2), QByteArray("\x1f\x8b"));
+    QString expected = text;
+    DecodeHtmlEntities(expected);
+    EXPECT_EQ(s.GetText(TEXT_INFLATE | TEXT_UTF8), expected);
+    EXPECT_EQ(s.GetText(TEXT_INFLATE | TEXT_UTF8), expected) << "GetText leaves the session as it was";
+    EXPECT_NE(s.GetText(TEXT_UTF8), expected);
+}
+
+TEST_F(UrlSessionTest, InflateKeepsWhatADamagedStreamGave)
+{
+    QByteArray plain;
+    for (int i = 0; i < 50000; ++i)
+        plain += char('a' + (i * 7919) % 26);
+    const QByteArray packed = BoardSite::gzip(plain);
+    QByteArray out = "prefix:";
+    EXPECT_TRUE(CUrlSession::InflateBody(packed.constData(), packed.size(), out));
+    EXPECT_EQ(out, "prefix:" + plain);
+
+    QByteArray partial;
+    EXPECT_FALSE(CUrlSession::InflateBody(packed.constData(), packed.size() / 2, partial));
+    EXPECT_FALSE(partial.isEmpty());
+    EXPECT_TRUE(plain.startsWith(partial));
+}
+
+struct CharsetCase {
+    const char *name;
+    const char *ctype;
+    const char *hex;
+    unsigned options;
+    const char16_t *expected;
+};
+
+class UrlSessionCharsetTest : public UrlSessionTest, public ::testing::WithParamInterface<CharsetCase> {};
+
+TEST_P(UrlSessionCharsetTest, ConversionRules)
+{
+    const CharsetCase &c = GetParam();
+    CUrlSession s;
+    ST_URLREQUEST r = request(QString::fromLatin1(c.name),
+                              QStringLiteral("ctype=") + QString::fromLatin1(QUrl::toPercentEncoding(QString::fromLatin1(c.ctype)))
+                                  + QStringLiteral("&hex=") + QString::fromLatin1(c.hex));
+    ASSERT_TRUE(s.Request(r));
+    EXPECT_EQ(s.GetText(c.options), QString::fromUtf16(c.expected));
+}
+
+// "中文" is d6d0cec4 in GBK and e4b8ade69687 in UTF-8.
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UrlSessionCharsetTest,
+    ::testing::Values(
+        CharsetCase {"gbkwins", "text/html; charset=GBK", "d6d0cec4", TEXT_INFLATE | TEXT_UTF8, u"中文"},
+        CharsetCase {"gbklower", "text/html; charset=gbk", "e4b8ade69687", TEXT_INFLATE | TEXT_UTF8, u"中文"},
+        CharsetCase {"utf8", "text/html; charset=utf-8", "e4b8ade69687", TEXT_UTF8, u"中文"},
+        CharsetCase {"autoutf8", "text/html", "e4b8ade69687", TEXT_AUTO_UTF8, u"中文"},
+        CharsetCase {"autoansi", "text/html", "d6d0cec4", TEXT_AUTO_UTF8, u"中文"},
+        CharsetCase {"noflags", "text/html", "d6d0cec4", 0, u"中文"},
+        CharsetCase {"zero", "text/html", "41420043", TEXT_UTF8, u"AB"},
+        // "a &amp;lt; b": the entities are decoded one after the other.
+        CharsetCase {"entities", "text/html", "6120266c743b20262333393b", TEXT_UTF8, u"a < '"},
+        CharsetCase {"doubled", "text/html", "2026616d703b6c743b", TEXT_UTF8, u" <"}),
+    [](const ::testing::TestParamInfo<CharsetCase> &info) { return std::string(info.param.name); });
+
+TEST_F(UrlSessionTest, LowerCaseGbkDeclarationIsNotHonoured)
+{
+    CUrlSession s;
+    ASSERT_TRUE(s.Request(request(QStringLiteral("gbkl"), QStringLiteral("ctype=text/html;%20charset%3Dgbk&hex=d6d0cec4"))));
+    EXPECT_NE(s.GetText(TEXT_INFLATE | TEXT_UTF8), QStringLiteral("中文"));
+}
+
+TEST_F(UrlSessionTest, ErrorStatusFailsWithoutReadingTheBody)
+{
+    CUrlSession s;
+    EXPECT_FALSE(s.Request(request(QStringLiteral("e404"), QStringLiteral("status=404&n=50000"))));
+    EXPECT_EQ(s.statusCode, 404);
+    EXPECT_EQ(s.errorText, QStringLiteral("HTTP 404"));
+    EXPECT_TRUE(s.body.isEmpty());
+    EXPECT_TRUE(s.headerText.startsWith(QStringLiteral("HTTP/1.1 404")));
+}
+
+TEST_F(UrlSessionTest, RedirectFollowedAndOnlyTheFinalHeadersKept)
+{
+    CUrlSession s;
+    ASSERT_TRUE(s.Request(request(QStringLiteral("redir"), QStringLiteral("n=300&redirect=/t/echo"))));
+    EXPECT_EQ(s.statusCode, 200);
+    EXPECT_TRUE(s.headerText.startsWith(QStringLiteral("HTTP/1.1 200")));
+    EXPECT_FALSE(s.headerText.contains(QStringLiteral("Location")));
+    EXPECT_TRUE(s.headerText.endsWith(QStringLiteral("\r\n\r\n")));
+    EXPECT_TRUE(s.body.startsWith("GET /t/echo ")) << "the redirect's own body is not kept";
+
+    EXPECT_FALSE(s.Request(ST_URLREQUEST(site->baseUrl() + QStringLiteral("/t/loop"), QString(), 5000)));
+    EXPECT_EQ(s.errorText, QStringLiteral("too many redirects"));
+}
+
+TEST_F(UrlSessionTest, HeaderTextKeptWhenTheNextRequestGetsNone)
+{
+    CUrlSession s;
+    ASSERT_TRUE(s.Request(request(QStringLiteral("keep"), QStringLiteral("n=10"))));
+    const QString before = s.headerText;
+    EXPECT_FALSE(s.Request(request(QStringLiteral("keepreset"), QStringLiteral("reset=1"))));
+    EXPECT_EQ(s.errorText, QStringLiteral("connection reset"));
+    EXPECT_EQ(s.headerText, before);
+    EXPECT_EQ(s.statusCode, 0);
+}
+
+struct TimeoutCase {
+    const char *name;
+    const char *query;
+    uint32_t readMs, stepMs;
+    qsizetype bodySize;
+};
+
+class UrlSessionTimeoutTest : public UrlSessionTest, public ::testing::WithParamInterface<TimeoutCase> {};
+
+TEST_P(UrlSessionTimeoutTest, EachTryStartsOver)
+{
+    const TimeoutCase &c = GetParam();
+    CUrlSession s;
+    ST_URLREQUEST r = request(QString::fromLatin1(c.name), QString::fromLatin1(c.query));
+    r.readTimeoutMs = c.readMs;
+    r.stepTimeoutMs = c.stepMs;
+    r.attempts = 2;
+    r.retryDelaySeconds = 0;
+    EXPECT_FALSE(s.Fetch(r));
+    EXPECT_EQ(s.errorText, QStringLiteral("timed out"));
+    EXPECT_EQ(s.body.size(), c.bodySize);
+    EXPECT_EQ(arrived(QString::fromLatin1(c.name)), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UrlSessionTimeoutTest,
+    ::testing::Values(TimeoutCase {"bodygap", "n=1000&stall_after=100&stall_ms=5000", 300, 10000, 100},
+                      TimeoutCase {"headers", "n=1000&delay_ms=5000", 10000, 300, 0}),
+    [](const ::testing::TestParamInfo<TimeoutCase> &info) { return std::string(info.param.name); });
+
+TEST_F(UrlSessionTest, UnwritableSavePathStillSucceeds)
+{
+    Sandbox box;
+    box.write(QStringLiteral("blocker"), "a file where a folder should be");
+    CUrlSession s;
+    ST_URLREQUEST r = request(QStringLiteral("nowrite"), QStringLiteral("n=3000"));
+    r.savePath = box.file(QStringLiteral("blocker/picture.jpg"));
+    EXPECT_TRUE(s.Request(r));
+    EXPECT_FALSE(s.savedToFile);
+    EXPECT_TRUE(s.errorText.startsWith(QStringLiteral("file not written")));
+    EXPECT_EQ(s.body.size(), 3000);
+    EXPECT_FALSE(QFileInfo::exists(r.savePath));
+}
+
+TEST_F(UrlSessionTest, SavePathWrittenWholeOrNotAtAll)
+{
+    BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("7001"), QStringLiteral("t"), QStringLiteral("u"), 3, 7,
+                                              20000, 40000);
+    b.pins[1].fault = BoardSite::Fault::Truncate;
+    b.pins[2].fault = BoardSite::Fault::Stall;
+    site->addBoard(b);
+    Sandbox box;
+    CUrlSession s;
+    for (int i = 0; i < 3; ++i) {
+        ST_URLREQUEST r(site->pictureUrl(b.pins[i].key), box.file(QStringLiteral("p%1.jpg").arg(i)), 10000);
+        r.readTimeoutMs = 400;
+        r.minSizeKB = 1;
+        const bool ok = s.Request(r, FETCH_CACHE_WRITE | FETCH_CACHE_READ);
+        EXPECT_EQ(ok, i == 0) << i;
+        EXPECT_EQ(s.savedToFile, i == 0) << i;
+    }
+    EXPECT_EQ(box.read(QStringLiteral("p0.jpg")), site->pictureBytes(b.pins[0].key));
+    const QStringList left = QDir(box.path()).entryList(QDir::Files | QDir::Hidden);
+    EXPECT_EQ(left, QStringList {QStringLiteral("p0.jpg")}) << "no partial file, no temporary file";
+}
+
+TEST_F(UrlSessionTest, ConnectionKeptAliveAcrossRequests)
+{
+    CUrlSession s;
+    ASSERT_TRUE(s.Request(request(QStringLiteral("alive1"), QStringLiteral("n=10"))));
+    ASSERT_TRUE(s.Request(request(QStringLiteral("alive2"), QStringLiteral("n=10"))));
+    const QList<BoardSite::RequestRecord> all = site->requests();
+    int first = -1, second = -2;
+    for (const auto &r : all) {
+        if (r.target.contains(QLatin1String("tag=alive1")))
+            first = r.remotePort;
+        if (r.target.contains(QLatin1String("tag=alive2")))
+            second = r.remotePort;
+    }
+    EXPECT_EQ(first, second);
+}
+
+TEST_F(UrlSessionTest, LeftoversOfALyingAnswerDoNotSpoilTheNextRequest)
+{
+    // The rest of an over-long body stays on the kept-alive connection; the next
+    // request must not read it as its answer.
+    CUrlSession s;
+    int failed = 0;
+    for (int i = 0; i < 60; ++i) {
+        if (!s.Request(request(QStringLiteral("liar"), QStringLiteral("n=5000&declare=100"))))
+            ++failed;
+        if (!s.Request(request(QStringLiteral("honest"), QStringLiteral("n=10"))) || s.body != "abcdefghij")
+            ++failed;
+    }
+    EXPECT_EQ(failed, 0);
+}
+
+TEST_F(UrlSessionTest, CookieSetOnOneThreadIsSentFromAnotherAndSaved)
+{
+    Sandbox box;
+    const QString jar = box.file(QStringLiteral("cookies.txt"));
+    CookieStore::Open(jar);
+    std::thread([&] {
+        CUrlSession s;
+        EXPECT_TRUE(s.Request(request(QStringLiteral("setc"), QStringLiteral("setcookie=corvadin_probe=v42"))));
+    }).join();
+    std::thread([&] {
+        CUrlSession s;
+        EXPECT_TRUE(s.Request(request(QStringLiteral("sendc"), {}, 5000, QStringLiteral("/t/echo"))));
+    }).join();
+    EXPECT_TRUE(site->requests().constLast().header("Cookie").contains("corvadin_probe=v42"));
+
+    // Saved by the response that set it, owner-only, and loaded by the next Open.
+    ASSERT_TRUE(QFileInfo::exists(jar));
+    EXPECT_EQ(QFile::permissions(jar) & (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteGroup
+                                         | QFileDevice::WriteOther),
+              QFileDevice::Permissions());
+    CookieStore::Clear();
+    EXPECT_TRUE(CookieStore::Lines().isEmpty());
+    CookieStore::Open(jar);
+    EXPECT_TRUE(CookieStore::Lines().join(QLatin1Char('\n')).contains(QLatin1String("corvadin_probe")));
+    CookieStore::Open(QString()); // stop saving into the sandbox
+}
+
+TEST_F(UrlSessionTest, AbortFromAnotherThreadEndsAStalledTransfer)
+{
+    for (const bool viaFlag : {false, true}) {
+        const QString tag = viaFlag ? QStringLiteral("abortflag") : QStringLiteral("abortcall");
+        CUrlSession s;
+        std::atomic<bool> stop {false};
+        // A stall shorter than the time-outs: without the abort the request succeeds.
+        ST_URLREQUEST r = request(tag, QStringLiteral("n=1000&stall_after=10&stall_ms=15000"), 60000);
+        if (viaFlag)
+            r.shouldAbort = [&] { return stop.load(); };
+        std::thread stopper([&] {
+            waitFor([&] { return arrived(tag) == 1; });
+            if (viaFlag)
+                stop = true;
+            else
+                s.Abort();
+        });
+        EXPECT_FALSE(s.Request(r)) << viaFlag;
+        EXPECT_EQ(s.errorText, QStringLiteral("aborted")) << viaFlag;
+        stopper.join();
+    }
+}
+
+TEST_F(UrlSessionTest, AbortEndsTheRetryPause)
+{
+    CUrlSession s;
+    ST_URLREQUEST r = request(QStringLiteral("pause"), QStringLiteral("status=500"));
+    r.attempts = 3;
+    r.retryDelaySeconds = 30;
+    std::thread stopper([&] {
+        waitFor([&] { return arrived(QStringLiteral("pause")) == 1; });
+        s.Abort();
+    });
+    EXPECT_FALSE(s.Fetch(r));
+    stopper.join();
+    EXPECT_EQ(arrived(QStringLiteral("pause")), 1);
+}
+
+TEST_F(UrlSessionTest, BadAddressesFailBeforeAnyRequest)
+{
+    CUrlSession s;
+    for (const QString &url : {QStringLiteral("ftp://127.0.0.1/x"), QStringLiteral("not an address"), QString()}) {
+        EXPECT_FALSE(s.Request(ST_URLREQUEST(url, QString(), 1000))) << qPrintable(url);
+        EXPECT_EQ(s.errorText, QStringLiteral("bad address")) << qPrintable(url);
+    }
+}
+
+} // namespace
