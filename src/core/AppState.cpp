@@ -1,0 +1,90 @@
+#include "core/AppState.h"
+
+#include "net/CookieStore.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+AppState::AppState(const QString &workFolder)
+{
+    strWorkFolder = QDir::toNativeSeparators(workFolder);
+    if (!strWorkFolder.endsWith(QDir::separator()))
+        strWorkFolder += QDir::separator();
+    site = SiteConfig::Load(strWorkFolder);
+}
+
+AppState::~AppState() = default;
+
+void AppState::Initialise()
+{
+    {
+        std::lock_guard lock(settingsMutex);
+        LoadSettings(settings, strWorkFolder);
+    }
+    CookieStore::Open(strWorkFolder + QStringLiteral("cookies.txt"));
+}
+
+ST_DOWNSET AppState::DownSet() const
+{
+    std::lock_guard lock(settingsMutex);
+    return downSetOverride ? *downSetOverride : settings.DownSet[SITE_MODE_BOARD];
+}
+
+ST_SAVESET AppState::SaveSet() const
+{
+    std::lock_guard lock(settingsMutex);
+    return saveSetOverride ? *saveSetOverride : settings.SaveSet[SITE_MODE_BOARD];
+}
+
+QString AppState::StartupSavePath() const
+{
+    {
+        std::lock_guard lock(settingsMutex);
+        const QString newest = FieldText(settings.SavePathHistory[0]);
+        if (!newest.isEmpty())
+            return newest;
+    }
+    const QString lower = strWorkFolder.toLower();
+    const QString sep = QDir::separator();
+    const QString temp = QDir::toNativeSeparators(QDir(QDir::tempPath()).canonicalPath()).toLower() + sep;
+    const bool temporary = lower.contains(sep + QStringLiteral("temp") + sep) ||
+                           lower.contains(sep + QStringLiteral("locals")) || lower.startsWith(temp);
+    if (!temporary)
+        return strWorkFolder;
+    QString documents = QDir::toNativeSeparators(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+    if (!documents.endsWith(sep))
+        documents += sep;
+    const QString folder = documents + QStringLiteral("Corvadin") + sep;
+    QDir().mkpath(folder);
+    return folder;
+}
+
+void AppState::SaveSettingsNow()
+{
+    std::lock_guard lock(settingsMutex);
+    SaveSettings(settings, strWorkFolder);
+}
+
+RunSummary AppState::Summary() const
+{
+    std::lock_guard lock(m_summaryMutex);
+    return m_summary;
+}
+
+void AppState::ResetSummary()
+{
+    std::lock_guard lock(m_summaryMutex);
+    m_summary = {};
+}
+
+void AppState::AddOutcome(const PictureOutcome &outcome)
+{
+    std::lock_guard lock(m_summaryMutex);
+    if (outcome.saved) {
+        ++m_summary.saved;
+        m_summary.bytes += outcome.bytes;
+    } else {
+        ++m_summary.failed;
+        m_summary.failures.append(outcome);
+    }
+}

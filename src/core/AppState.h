@@ -1,0 +1,141 @@
+// Everything the program keeps that is not a widget: the run-state bytes, the board
+// source fields, the album list, the settings image, the working folder, the picture
+// list of the current album and the worker pool's state. One instance per program
+// (tests make as many as they like); the window and the CLI own it.
+//
+// Threads: the state bytes are atomics with one writer at a time (see RunControl.h);
+// the settings image is guarded by settingsMutex; AlbumList and DownloadList guard
+// themselves. SourceState and strLastPicture belong to the run thread that is active
+// (list thread, then download-run thread), which never overlap on them.
+#pragma once
+
+#include "core/AlbumList.h"
+#include "core/DownloadList.h"
+#include "settings/SoftData.h"
+#include "source/SiteConfig.h"
+
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+// Board-source fields kept between the list thread and the download run.
+struct SourceState {
+    int siteMode = SITE_MODE_BOARD;
+    QString strUserFolder; // owner folder level, ends in a separator once normalised
+    QString strBoardPage;  // the last board page fetched; the first page of pins
+    QString strCursor;     // paging cursor: the last pin id seen
+};
+
+// Request timings of the page readers. The defaults are the product's; tests shorten them.
+struct NetTimings {
+    uint32_t pageTimeoutMs = 20000;    // board and pin pages
+    uint8_t boardAttempts = 4;         // board page tries
+    uint8_t boardRetryDelaySeconds = 4; // pause after a failed board page try
+    uint32_t pictureStepTimeoutMs = 20000; // everything up to a picture's headers
+};
+
+// Outcome of one picture of a batch, for the run summary.
+struct PictureOutcome {
+    QString address;
+    QString file;    // full path
+    bool saved = false;
+    QString reason;  // why it failed; empty when saved
+    qint64 bytes = 0;
+};
+
+// What a download run did, for the CLI's summary and the tests.
+struct RunSummary {
+    int albums = 0;        // albums chosen
+    int collected = 0;     // pictures collected over the run
+    int saved = 0;
+    int failed = 0;
+    qint64 bytes = 0;
+    QList<PictureOutcome> failures; // every failed picture, in batch order
+    QStringList listFiles;          // download lists written (OPT_LIST_ONLY)
+    bool stopped = false;
+    bool basePathFailed = false;    // the save path could not be used
+};
+
+class AppState {
+public:
+    // workFolder: where soft.dat, cookies.txt, site.ini and tmp/ live; a separator is
+    // appended when missing. Reads site.ini / the environment for the site hosts.
+    explicit AppState(const QString &workFolder);
+    ~AppState();
+
+    // Loads soft.dat (creating it on the first run) and the cookie store.
+    void Initialise();
+
+    // Copies of the active site mode's records (with the run overrides, if any), and
+    // saving the image.
+    ST_DOWNSET DownSet() const;
+    ST_SAVESET SaveSet() const;
+    void SaveSettingsNow();
+    // Records used instead of the stored ones for this process only (the CLI's options);
+    // saving the image never writes them. Guarded by settingsMutex.
+    std::optional<ST_DOWNSET> downSetOverride;
+    std::optional<ST_SAVESET> saveSetOverride;
+
+    // What the save-path box shows at start-up: the newest save-path history entry, else
+    // the working folder, or Documents/Corvadin/ (created) when the working folder is a
+    // temporary one. Ends in a separator.
+    QString StartupSavePath() const;
+
+    // Run-state bytes.
+    std::atomic<uint8_t> ready{0};        // 1 once start-up has finished
+    std::atomic<uint8_t> ListState{0};    // 0 idle, 1 running, 2 stop requested
+    std::atomic<uint8_t> DownState{0};    // 0 idle, 1 running, 2 album finished early, 3 stop requested
+    std::atomic<uint8_t> ConvertState{0}; // 0 idle, 1 rebuilding, 2 stop requested
+    std::atomic<uint8_t> bThumbMode{0};   // 1 thumbnail view
+    std::atomic<bool> bQuit{false};       // the program is closing: every request aborts
+
+    // Worker pool state.
+    std::atomic<uint8_t> bStopWorkers{0};
+    std::atomic<uint8_t> bWorkersBusy{0};
+    std::atomic<uint32_t> nDoneCount{0};
+    std::atomic<uint32_t> nBatchTotal{0};  // pictures of the batch in progress (progress displays)
+    ST_DOWNSET runDownSet{};              // the pool's parameters, copied at the start of a run
+
+    SourceState source;
+    AlbumList albums;
+    DownloadList downloads;
+    QString strLastPicture;   // first picture of the previous run of the album being collected
+    QString strFilter;        // filter keyword of the album view; GUI thread and rebuild
+    int albumKind = -1;       // album-kind selection recorded by the list thread
+
+    ST_SOFTDATA settings{};
+    mutable std::mutex settingsMutex;
+
+    QString strWorkFolder;
+    SiteConfig site;
+    NetTimings timings;
+
+    // Thumbnail geometry of the album view.
+    int thumbsPerRow = 6;
+    int thumbWidth = 113;
+    int thumbHeight = 120;
+
+    // Summary of the last download run.
+    RunSummary Summary() const;
+    void ResetSummary();
+    void AddOutcome(const PictureOutcome &outcome);
+    template <typename F> void UpdateSummary(F &&f)
+    {
+        std::lock_guard lock(m_summaryMutex);
+        f(m_summary);
+    }
+
+    // Threads of the list command and the download command (see RunControl.h).
+    std::mutex threadsMutex;
+    std::thread listThread;
+    std::thread runThread;
+    bool shuttingDown = false; // guarded by threadsMutex
+
+private:
+    mutable std::mutex m_summaryMutex;
+    RunSummary m_summary;
+};

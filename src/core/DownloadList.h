@@ -1,0 +1,41 @@
+// The pictures of the album being collected: three lists of equal length where entry i
+// of each belongs to picture i, and the album folder.
+//
+// The run thread fills it (naming) and reads it (list and mark files, fix-up passes).
+// The worker pool never reads it while it runs: it takes a snapshot when a batch
+// starts, so workers of a stopped batch cannot see the next album's lists. The GUI
+// thread reads the folder ("打开" while downloading) through folder().
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <mutex>
+
+struct DownloadList {
+    QStringList addresses; // picture address, or "first\r\nfallback"
+    QStringList fileNames; // file name without folder (or an absolute path)
+    QStringList headers;   // extra request header lines per picture; empty for board pins
+
+    // Empties the three lists and resets the folder (an album starts).
+    void reset(const QString &baseFolder)
+    {
+        addresses.clear();
+        fileNames.clear();
+        headers.clear();
+        setFolder(baseFolder);
+    }
+    QString folder() const
+    {
+        std::lock_guard lock(m_folderMutex);
+        return m_folder;
+    }
+    void setFolder(const QString &folder)
+    {
+        std::lock_guard lock(m_folderMutex);
+        m_folder = folder;
+    }
+
+private:
+    mutable std::mutex m_folderMutex;
+    QString m_folder; // the album folder, ending in a separator
+};

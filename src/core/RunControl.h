@@ -1,0 +1,23 @@
+// The list and download commands and the threads they start. Called on the thread
+// that owns the window (the GUI thread, the CLI's main thread); StartDownloadRun may
+// also be called from the list thread when a retrieval has read a board.
+//
+// Threads are owned by AppState and joined, never detached: StopAll asks every run to
+// stop, aborts transfers in flight and joins.
+#pragma once
+
+class AppState;
+class WindowServices;
+
+// List command: when ready and idle, empties the album list and starts the list thread;
+// while a retrieval runs, turns into a stop request. The window empties its grid first.
+// Answers false when nothing was started. Shows "Create thread:GetListFunc failed."
+// when the thread cannot start.
+bool ListCommand(AppState &app, WindowServices &w);
+// Download command: when idle, starts the download-run thread; while a run is in
+// progress, a stop request (DownState 3, bStopWorkers 1).
+bool DownloadCommand(AppState &app, WindowServices &w);
+// Stops every run, aborts transfers and joins the threads. No new run starts afterwards.
+void StopAll(AppState &app);
+// Joins threads that have finished their work (cheap; safe to call any time).
+void JoinFinished(AppState &app);

@@ -1,0 +1,452 @@
+#include "download/FileNaming.h"
+
+#include "core/AppState.h"
+#include "core/WindowServices.h"
+#include "platform/Platform.h"
+#include "settings/SoftData.h"
+#include "text/StringCtrl.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+
+namespace {
+
+constexpr qsizetype PATH_UNITS = 250;     // folder + name before the extension
+constexpr qsizetype NAME_BYTES_MAX = 255; // one path component on POSIX file systems
+
+QChar Separator()
+{
+    return QDir::separator();
+}
+
+// C0 controls that the cleaning keeps would be invalid on Windows and a NUL would cut
+// the name short on POSIX. Tab, CR, LF and bell are left for the cleaning itself.
+void StripControls(QString &text)
+{
+    text.removeIf([](QChar c) {
+        const char16_t u = c.unicode();
+        return u < 0x20 && u != u'\t' && u != u'\r' && u != u'\n' && u != u'\a';
+    });
+}
+
+void CleanName(QString &text, bool fallback)
+{
+    StripControls(text);
+    CleanFileName(text, fallback);
+}
+
+// Windows maps these names to devices, with any extension and in any case.
+bool IsReservedName(const QString &name)
+{
+    QString stem = name.left(name.indexOf(u'.')); // whole name when there is no "."
+    while (stem.endsWith(u' '))
+        stem.chop(1);
+    stem = stem.toUpper();
+    static const QStringList plain = {QStringLiteral("CON"), QStringLiteral("PRN"),
+                                      QStringLiteral("AUX"), QStringLiteral("NUL"),
+                                      QStringLiteral("CONIN$"), QStringLiteral("CONOUT$")};
+    if (plain.contains(stem))
+        return true;
+    if (stem.size() == 4 && (stem.startsWith(QLatin1String("COM")) || stem.startsWith(QLatin1String("LPT")))) {
+        const char16_t d = stem.at(3).unicode();
+        return (d >= u'0' && d <= u'9') || d == u'\u00B9' || d == u'\u00B2' || d == u'\u00B3';
+    }
+    return false;
+}
+
+// Drops a high surrogate left alone at the end by a cut.
+void DropDanglingHighSurrogate(QString &text)
+{
+    if (!text.isEmpty() && text.back().isHighSurrogate())
+        text.chop(1);
+}
+
+// The first `units` units, never ending inside a surrogate pair.
+QString CutUnits(const QString &text, qsizetype units)
+{
+    if (text.size() <= units)
+        return text;
+    QString cut = units > 0 ? text.left(units) : QString();
+    DropDanglingHighSurrogate(cut);
+    return cut;
+}
+
+// UTF-8 bytes of one character starting at text[i]; `units` gets its UTF-16 length.
+qsizetype Utf8Bytes(const QString &text, qsizetype i, qsizetype &units)
+{
+    const char16_t u = text.at(i).unicode();
+    units = 1;
+    if (QChar::isHighSurrogate(u) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+        units = 2;
+        return 4;
+    }
+    if (u < 0x80)
+        return 1;
+    if (u < 0x800)
+        return 2;
+    return 3; // the rest of the BMP; a lone surrogate is written as U+FFFD
+}
+
+qsizetype Utf8Length(const QString &text)
+{
+    qsizetype bytes = 0;
+    for (qsizetype i = 0, units = 0; i < text.size(); i += units)
+        bytes += Utf8Bytes(text, i, units);
+    return bytes;
+}
+
+// The longest head of text that fits in `budget` UTF-8 bytes, whole characters only.
+QString CutUtf8(const QString &text, qsizetype budget)
+{
+    qsizetype bytes = 0;
+    qsizetype i = 0;
+    while (i < text.size()) {
+        qsizetype units = 0;
+        const qsizetype b = Utf8Bytes(text, i, units);
+        if (bytes + b > budget)
+            break;
+        bytes += b;
+        i += units;
+    }
+    return text.left(i);
+}
+
+// Makes base + tail + ext a name that may stand in any folder: cut (POSIX) to 255
+// bytes by shortening base, and a "_" in front of a name Windows reserves. Answers
+// base + tail; `cut` tells whether base was shortened.
+QString FitName(QString base, const QString &tail, const QString &ext, bool *cut = nullptr)
+{
+    bool shortened = false;
+#ifndef Q_OS_WIN
+    const qsizetype fixed = Utf8Length(tail) + Utf8Length(ext);
+    if (Utf8Length(base) + fixed > NAME_BYTES_MAX) {
+        base = CutUtf8(base, NAME_BYTES_MAX - fixed);
+        shortened = true;
+    }
+#endif
+    if (IsReservedName(base + tail + ext))
+        base.prepend(u'_');
+    if (cut)
+        *cut = shortened;
+    return base + tail;
+}
+
+// An album folder name fit for any file system; empty stays empty.
+QString FitFolderName(const QString &name)
+{
+    if (name.isEmpty())
+        return name;
+    bool cut = false;
+    QString fitted = FitName(name, {}, {}, &cut);
+    if (cut) {
+        // Windows drops trailing blanks and dots, which a cut may have left.
+        while (!fitted.isEmpty() && (fitted.back() == u' ' || fitted.back() == u'.'))
+            fitted.chop(1);
+        if (IsReservedName(fitted))
+            fitted.prepend(u'_');
+    }
+    return fitted;
+}
+
+// Separators are never part of a name, whatever the album list holds.
+QString WithoutSeparators(QString name)
+{
+    name.remove(u'/');
+    name.remove(u'\\');
+    name.remove(QChar(0));
+    return name;
+}
+
+// UTF-16LE bytes of the text, whatever the host order.
+QByteArray Utf16Le(const QString &text)
+{
+    QByteArray bytes(text.size() * 2, Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i)
+        qToLittleEndian<quint16>(text.at(i).unicode(), bytes.data() + 2 * i);
+    return bytes;
+}
+
+// One line of the names file. The album's first picture creates (or empties) the file;
+// later pictures append. A file that has gone missing meanwhile is created anew, so it
+// stays a well-formed UTF-16LE file and the lines from here on are kept.
+void WriteNamesLine(const QString &path, const QString &description, bool first)
+{
+    QFile file(path);
+    const bool create = first || !file.exists();
+    if (create) {
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return;
+        file.write("\xFF\xFE", 2);
+    } else {
+        if (!file.open(QIODevice::ReadWrite))
+            return;
+        file.seek(file.size());
+    }
+    file.write(Utf16Le(description + QStringLiteral("\r\n")));
+}
+
+} // namespace
+
+void AddPicture(AppState &app, WindowServices &w, const QString &address,
+                const QString &description, const QString &headerText, int albumIndex)
+{
+    const ST_SAVESET set = app.SaveSet();
+    const ST_PERLISTRECORD r = app.albums.at(albumIndex);
+    DownloadList &list = app.downloads;
+    const qsizetype n = list.addresses.size();
+    const QString num = QString::number(n + 1);
+    const QString albumNumber = QString::number(qint64(r.nIndex) + 1);
+    const QString albumNumber4 = QStringLiteral("%1").arg(qint64(r.nIndex) + 1, 4, 10, QChar(u'0'));
+
+    // Base name. A description is always an ordinary name, even when it looks like an
+    // absolute path: nothing is ever saved outside the album folder.
+    QString name;
+    switch (set.byNameBase) {
+    case 0:
+        name = description;
+        CleanName(name, false);
+        if (name.isEmpty())
+            name = r.strName;
+        break;
+    case 2: {
+        const qsizetype slash = address.lastIndexOf(u'/');
+        name = slash > 0 ? address.mid(slash + 1) : num;
+        break;
+    }
+    default:
+        name = num;
+        break;
+    }
+
+    name = FieldText(set.szPrefix) + name + FieldText(set.szSuffix);
+
+    // In table order; text put in by one code is open to the codes after it.
+    name.replace(QStringLiteral("?1"), r.strName);
+    name.replace(QStringLiteral("?2"), num);
+    name.replace(QStringLiteral("?3"), albumNumber);
+    name.replace(QStringLiteral("?4"), QString::number(qint32(r.nNum1)));
+    name.replace(QStringLiteral("?5"), QString::number(qint32(r.nNum2)));
+    name.replace(QStringLiteral("?6"), QString::number(app.albums.chosen()));
+    name.replace(QStringLiteral("?7"), QString::number(app.albums.count()));
+    name.replace(QStringLiteral("?8"), app.source.strUserFolder);
+    name.replace(QStringLiteral("?9"), albumNumber4);
+
+    const QString replaceWhat = FieldText(set.szReplaceWhat);
+    if (!replaceWhat.isEmpty())
+        ReplaceEach(name, replaceWhat, FieldText(set.szReplaceWith));
+
+    CleanName(name, true);
+    if (IsReservedName(name))
+        name.prepend(u'_');
+    const QString duplicateBase = name;
+
+    // The album folder is decided with the album's first picture.
+    if (n == 0) {
+        QString folderName = set.byFolderName == 0 ? r.strName : QString();
+        folderName = FieldText(set.szFolderPrefix) + folderName + FieldText(set.szFolderSuffix);
+        folderName.replace(QStringLiteral("?1"), r.strName);
+        folderName.replace(QStringLiteral("?3"), albumNumber);
+        folderName.replace(QStringLiteral("?9"), albumNumber4);
+        CleanName(folderName, false);
+        folderName = FitFolderName(folderName);
+        QString folder = list.folder();
+        if (!folderName.isEmpty()) {
+            folder += folderName + Separator();
+            list.setFolder(folder);
+        }
+        // One level: the run has made the base folder. A failure shows up as failed saves.
+        QDir().mkdir(folder);
+        SetFolderTimes(folder, QDateTime::currentSecsSinceEpoch());
+        app.strLastPicture = ReadLastPictureMark(folder);
+    }
+
+    const QString folder = list.folder();
+    name = CutUnits(name, PATH_UNITS - folder.size());
+
+    QString ext = QStringLiteral(".jpg");
+    if (HasPictureExtension(name)) {
+        const qsizetype dot = name.lastIndexOf(u'.');
+        ext = name.mid(dot);
+        name.truncate(dot);
+    }
+    name = FitName(name, {}, ext);
+
+    if (n > 0) {
+        const auto taken = [&list](const QString &candidate) {
+            for (const QString &existing : std::as_const(list.fileNames))
+                if (existing.compare(candidate, Qt::CaseInsensitive) == 0)
+                    return true;
+            return false;
+        };
+        // The counter goes after the uncut name, picture extension included.
+        for (uint k = 1; taken(name + ext); ++k)
+            name = FitName(duplicateBase, QStringLiteral("(%1)").arg(k), ext);
+    }
+
+    const QString fileName = name + ext;
+
+    if ((set.wOptions & OPT_SKIP_DOWNLOADED) && !app.strLastPicture.isEmpty()
+        && address == app.strLastPicture) {
+        app.DownState = 2;
+        return;
+    }
+
+    list.addresses.append(address);
+    list.fileNames.append(fileName);
+    list.headers.append(headerText);
+    const qsizetype count = list.addresses.size();
+
+    w.SetProgressText(QStringLiteral("已获取到%1张图片信息").arg(count));
+
+    if (set.wOptions & OPT_NAMES_FILE) {
+        const QString stem = FitName(WithoutSeparators(r.strName), {}, QStringLiteral(".txt"));
+        WriteNamesLine(folder + stem + QStringLiteral(".txt"), description, count == 1);
+    }
+}
+
+bool HasPictureExtension(const QString &name)
+{
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot < 0)
+        return false;
+    const QString ext = name.mid(dot).toLower();
+    return ext == QLatin1String(".jpeg") || ext == QLatin1String(".jpg")
+        || ext == QLatin1String(".bmp") || ext == QLatin1String(".gif")
+        || ext == QLatin1String(".png") || ext == QLatin1String(".tif");
+}
+
+QString ReadLastPictureMark(const QString &folder)
+{
+    QFile file(folder + QStringLiteral("pic.kzv"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = file.readAll();
+    QString line;
+    for (qsizetype i = 0; i + 1 < bytes.size(); i += 2) {
+        const char16_t u = qFromLittleEndian<quint16>(bytes.constData() + i);
+        if (u == u'\n')
+            break;
+        line.append(QChar(u));
+    }
+    return line;
+}
+
+bool MakeFolderPath(QString &path, WindowServices &w)
+{
+    const QChar sep = Separator();
+    path = TrimWide(QDir::toNativeSeparators(path));
+    if (!path.endsWith(sep))
+        path += sep;
+
+    qsizetype scan = 0;
+#ifdef Q_OS_WIN
+    if (path.startsWith(sep))
+        path.remove(0, 1);
+    const qsizetype drive = path.indexOf(QStringLiteral(":\\"));
+    if (drive >= 1)
+        scan = drive + 2;
+#else
+    // The root of an absolute path exists; start below it.
+    while (scan < path.size() && path.at(scan) == sep)
+        ++scan;
+#endif
+
+    for (;;) {
+        const qsizetype next = path.indexOf(sep, scan);
+        if (next <= 0)
+            return true;
+        const QString level = path.left(next);
+        const QFileInfo info(level);
+        // A file in the way is as much a failure as a folder that cannot be made.
+        if (info.exists() ? !info.isDir() : !QDir().mkdir(level)) {
+            w.ShowMessage(level);
+            return false;
+        }
+        scan = next + 1;
+    }
+}
+
+void SetFolderTimes(const QString &path, qint64 t)
+{
+    if (t > 0)
+        Platform::SetPathTimes(path, t);
+}
+
+void SetFileTimes(const QString &path, qint64 t)
+{
+    if (t > 0)
+        Platform::SetPathTimes(path, t);
+}
+
+bool DetectPictureType(QString &path)
+{
+    if (!QFileInfo::exists(path))
+        return false;
+
+    // The extension is looked for in the file's own name, never in a folder above it.
+    const qsizetype nameStart = path.lastIndexOf(Separator()) + 1;
+    const qsizetype dot = path.lastIndexOf(u'.');
+    const qsizetype split = dot >= nameStart ? dot : path.size();
+    const QString base = path.left(split);
+    QString ext = path.mid(split);
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    unsigned char b[7] = {};
+    file.read(reinterpret_cast<char *>(b), sizeof b);
+    file.close();
+
+    if (b[0] == 0xFF && b[1] == 0xD8)
+        ext = QStringLiteral(".jpg");
+    else if (b[0] == 0x89 && b[1] == 0x50)
+        ext = QStringLiteral(".png");
+    else if (b[0] == 0x47 && b[1] == 0x49 && b[2] == 0x46)
+        ext = QStringLiteral(".gif");
+    else if (b[0] == 0x42 && b[1] == 0x4D)
+        ext = QStringLiteral(".bmp");
+    else if (b[0] == 0 && b[1] == 0 && b[3] == 0 && b[4] == 0 && (b[2] == 2 || b[2] == 16))
+        ext = QStringLiteral(".tga");
+    else if (b[0] == 0 && b[1] == 0 && b[2] == 1 && b[3] == 0 && b[4] == 1)
+        ext = QStringLiteral(".ico");
+    else if (b[0] == 0 && b[1] == 0 && b[2] == 2 && b[3] == 0 && b[4] == 1)
+        ext = QStringLiteral(".cur");
+    else if (b[0] == 0x4D && b[1] == 0x4D)
+        ext = QStringLiteral(".tiff");
+    else if (b[0] == 0x49 && b[1] == 0x49)
+        ext = QStringLiteral(".tiff");
+
+    const QString renamed = base + ext;
+    if (renamed == path)
+        return true;
+    // QFile::rename never replaces an existing file: another picture keeps its name.
+    if (!QFile::rename(path, renamed))
+        return false;
+    path = renamed;
+    return true;
+}
+
+void FixPictureFormat(AppState &app)
+{
+    DownloadList &list = app.downloads;
+    const QString folder = list.folder();
+    for (QString &entry : list.fileNames) {
+        QString path = folder + entry;
+        DetectPictureType(path);
+        entry = path.mid(path.lastIndexOf(Separator()) + 1);
+    }
+}
+
+void FixPictureOrder(AppState &app)
+{
+    const DownloadList &list = app.downloads;
+    const QString folder = list.folder();
+    qint64 t = QDateTime::currentSecsSinceEpoch();
+    for (const QString &entry : list.fileNames) {
+        SetFileTimes(folder + entry, t);
+        t -= 60;
+    }
+}

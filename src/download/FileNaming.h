@@ -1,0 +1,56 @@
+// The naming step that gives every collected picture its file name and album folder,
+// and the file operations around it: folder creation, file times, the last-picture
+// mark, and the two passes after an album's download (extension fix, time order).
+//
+// Threads: AddPicture, FixPictureFormat and FixPictureOrder run on the download-run
+// thread, AddPicture before the album's worker pool starts and the passes after it has
+// ended, so nothing else touches the DownloadList's lists meanwhile. The other
+// functions keep no state and are safe on any thread.
+//
+// Every name made here stays inside its folder: it is never "." or "..", never holds
+// a separator, a name Windows reserves (CON, NUL, COM1 ...) gets a "_" in front, and
+// on POSIX it is cut to 255 bytes of UTF-8 keeping its extension.
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+class AppState;
+class WindowServices;
+
+// Names one picture and appends it to app.downloads (address, file name, headerText),
+// or, when the skip option meets the previous run's first picture, sets DownState to 2
+// and appends nothing. The album's first picture also decides and creates the album
+// folder, reads its mark file into app.strLastPicture and starts the names file.
+void AddPicture(AppState &app, WindowServices &w, const QString &address,
+                const QString &description, const QString &headerText, int albumIndex);
+
+// True when the text from the last "." on is .jpeg .jpg .bmp .gif .png or .tif, in any case.
+bool HasPictureExtension(const QString &name);
+
+// The first line of folder + "pic.kzv" (UTF-16LE units up to a line feed or the end);
+// empty when the file is missing or unreadable.
+QString ReadLastPictureMark(const QString &folder);
+
+// Creates every missing folder along `path`. The path is trimmed and gets a trailing
+// separator (left so). A level that cannot be created, or that exists as a file, is
+// shown through w.ShowMessage (the text is that level's path) and answers false.
+bool MakeFolderPath(QString &path, WindowServices &w);
+
+// Set a folder's / a file's times to t seconds since 1970 (UTC). t <= 0 changes
+// nothing, and neither does a path that cannot be opened.
+void SetFolderTimes(const QString &path, qint64 t);
+void SetFileTimes(const QString &path, qint64 t);
+
+// Gives the file at `path` the extension its first bytes call for and renames it.
+// Answers true when the file now has that name (renamed, or the name was right
+// already); `path` then holds the new path. False, with `path` unchanged, when the
+// file is missing or unreadable or the rename fails; an existing file of the new name
+// is never replaced.
+bool DetectPictureType(QString &path);
+
+// Runs DetectPictureType over the album's pictures and updates the file-name entries.
+void FixPictureFormat(AppState &app);
+// Stamps the album's pictures with the current time, each one a minute older than the
+// one before, so sorting by time gives the board's order.
+void FixPictureOrder(AppState &app);

@@ -1,0 +1,247 @@
+// Reading a board's page into the album list, and the rows of the album view.
+#include "source/ChangeSource.h"
+
+#include "core/AppState.h"
+#include "core/WindowServices.h"
+#include "net/URLSource2.h"
+#include "text/StringCtrl.h"
+
+#include <QDir>
+#include <new>
+
+namespace {
+
+const QString kPageStart = QStringLiteral("app.page[\"");
+
+// Leading decimal digits as an unsigned 32-bit number (leading blanks skipped, no digits
+// give 0); a number too large for 32 bits saturates to "unknown".
+uint32_t leadingUnsigned(const QString &text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && IsWideSpace(text[i]))
+        ++i;
+    uint64_t value = 0;
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+        value = value * 10 + (text[i].unicode() - u'0');
+        if (value > 0xFFFFFFFFull)
+            return PICCOUNT_UNKNOWN;
+    }
+    return uint32_t(value);
+}
+
+// The board prefix the address uses: "http://" + SITE_HOST + "/boards/", or the https
+// form (a board read over https keeps https). Empty when neither is in the address.
+QString boardPrefixOf(const AppState &app, const QString &address)
+{
+    const QString plain = app.site.BoardPrefix();
+    if (address.contains(plain))
+        return plain;
+    const QString secure = QStringLiteral("https://") + plain.mid(7);
+    if (address.contains(secure))
+        return secure;
+    return {};
+}
+
+QString flagsText(uint32_t flags)
+{
+    if (flags == 0)
+        return {};
+    if (flags & 0x80000000u)
+        return QStringLiteral("%1").arg(flags & 0x7FFFFFFFu, 8, 10, QLatin1Char('0'));
+    if (flags & 1)
+        return QStringLiteral("加密相册");
+    if (flags & 2)
+        return QStringLiteral("私密相册");
+    if (flags & 4)
+        return QStringLiteral("好友可见");
+    return {};
+}
+
+} // namespace
+
+void RetrieveAlbumList(AppState &app, WindowServices &w)
+{
+    app.source.siteMode = SITE_MODE_BOARD;
+    app.source.strUserFolder.clear();
+
+    const QString address = TrimWide(w.AddressText());
+    if (address.isEmpty()) {
+        w.ShowMessage(SiteTexts::AddressMissing());
+        app.ListState = 0;
+        return;
+    }
+
+    app.ListState = 1;
+    w.ShowListRunning();
+
+    bool boardRead = false;
+    if (!address.contains(QStringLiteral("http://")) && !address.contains(QStringLiteral("https://"))) {
+        w.ShowMessage(SiteTexts::AddressMissing());
+    } else if (address.contains(QStringLiteral("/boards/"))) {
+        ReadBoardPage(app, w, address);
+        boardRead = true;
+    } else {
+        w.ShowMessage(SiteTexts::BoardAddressHint(app.site.siteHost).replace(QLatin1Char('^'), QLatin1Char('\n')));
+    }
+
+    QString &owner = app.source.strUserFolder;
+    CleanFileName(owner, false);
+    owner.replace(QLatin1Char('/'), QDir::separator());
+    if (!owner.isEmpty() && !owner.endsWith(QDir::separator()))
+        owner += QDir::separator();
+
+    w.GridRefresh();
+    const int n = app.albums.count();
+    w.SetAlbumFrameCaption(QStringLiteral("相册列表(共%1个)").arg(n));
+    w.SetPhaseText(QStringLiteral("获取相册列表完成，共%1个").arg(n));
+
+    app.ListState = 0;
+    w.ShowListIdle(n);
+
+    if (n >= 1) {
+        const QString again = TrimWide(w.AddressText());
+        bool added;
+        {
+            std::lock_guard lock(app.settingsMutex);
+            added = RememberText(app.settings.AddressHistory, again);
+            if (added)
+                SaveSettings(app.settings, app.strWorkFolder);
+        }
+        if (added)
+            w.AppendAddressItem(again);
+        if (boardRead) {
+            w.GridSelectAll();
+            w.StartDownloadRun();
+        }
+    }
+}
+
+void ReadBoardPage(AppState &app, WindowServices &w, const QString &address)
+{
+    app.source.strBoardPage.clear();
+
+    ST_URLREQUEST req(QString(), QString(), app.timings.pageTimeoutMs);
+    req.headers = QStringLiteral("Accept-Encoding: gzip, deflate\r\n");
+    req.attempts = app.timings.boardAttempts;
+    req.retryDelaySeconds = app.timings.boardRetryDelaySeconds;
+    req.minTextLength = 100;
+    req.shouldAbort = [&app] { return app.bQuit.load(); };
+
+    const QString prefix = boardPrefixOf(app, address);
+    if (prefix.isEmpty())
+        return;
+
+    req.url = address;
+    CutBefore(req.url, QStringLiteral("?"));
+
+    CUrlSession session;
+    if (!session.Fetch(req, 0))
+        return;
+
+    QString text = session.GetText(TEXT_INFLATE | TEXT_UTF8);
+    CutThrough(text, kPageStart, true);
+    const QString boardId = ExtractBetween(text, QStringLiteral("board_id\":"), QStringLiteral(","), EXTRACT_CONSUME);
+    const QString name = ExtractBetween(text, QStringLiteral("title\":\""), QStringLiteral("\""), EXTRACT_CONSUME);
+    const QString count = ExtractBetween(text, QStringLiteral("pin_count\":"), QStringLiteral(","), EXTRACT_CONSUME);
+    const QString owner = ExtractBetween(text, QStringLiteral("username\":\""), QStringLiteral("\""), EXTRACT_CONSUME);
+    text.clear();
+
+    ST_PERLISTRECORD record;
+    record.strName = name;
+    record.strUrl = prefix + boardId + QLatin1Char('/');
+    record.nPicCount = leadingUnsigned(count);
+
+    app.source.strUserFolder = owner;
+    CleanFileName(app.source.strUserFolder, true);
+
+    if (app.ready == 1) {
+        try {
+            const uint32_t n = AddAlbumRecord(app.albums, record);
+            AddAlbumRow(app, w, int(n) - 1);
+        } catch (const std::bad_alloc &) {
+            w.ShowMessage(QStringLiteral("内存分配失败"));
+        }
+    }
+
+    app.source.strBoardPage = session.GetText(TEXT_INFLATE | TEXT_UTF8);
+}
+
+uint32_t AddAlbumRecord(AlbumList &list, const ST_PERLISTRECORD &record)
+{
+    ST_PERLISTRECORD copy = record;
+    copy.nImage = -1;
+    copy.nIndex = list.count();
+    CleanFileName(copy.strName, true);
+    if (list.containsName(copy.strName)) {
+        const QString base = copy.strName;
+        for (uint32_t k = 1;; ++k) {
+            const QString candidate = base + QStringLiteral(" (") + QString::number(k) + QLatin1Char(')');
+            if (!list.containsName(candidate)) {
+                copy.strName = candidate;
+                break;
+            }
+        }
+    }
+    return list.append(copy);
+}
+
+void AddAlbumRow(AppState &app, WindowServices &w, int albumIndex)
+{
+    ST_PERLISTRECORD r = app.albums.at(albumIndex);
+    if (r.strName.size() > 80) {
+        int cut = 80;
+        if (r.strName[cut - 1].isHighSurrogate())
+            --cut; // never keep half a character
+        r.strName.truncate(cut);
+        app.albums.setName(albumIndex, r.strName);
+    }
+
+    if (app.bThumbMode == 0) {
+        if (!app.strFilter.isEmpty() && !r.strName.contains(app.strFilter))
+            return;
+        const int row = w.GridAppendRow();
+        w.GridSetCell(row, 0, QStringLiteral("%1").arg(row, 4, 10, QLatin1Char('0')), albumIndex);
+        w.GridSetCell(row, 1, r.strName);
+        w.GridSetCell(row, 2,
+                      r.nPicCount == PICCOUNT_UNKNOWN ? QStringLiteral("未知")
+                                                      : QStringLiteral("%1").arg(r.nPicCount, 4));
+        w.GridSetCell(row, 3, flagsText(r.nFlags));
+        w.GridSetCell(row, 4, QString());
+        w.GridSetCell(row, 5, QString());
+        return;
+    }
+
+    const int perRow = app.thumbsPerRow > 0 ? app.thumbsPerRow : 6;
+    const int col = albumIndex % perRow;
+    const int row = albumIndex / perRow;
+    if (col == 0)
+        w.GridAppendRow(app.thumbHeight + 10);
+
+    if (r.nImage == -1 && !r.strCoverUrl.isEmpty()) {
+        const QString tmp = app.strWorkFolder + QStringLiteral("tmp") + QDir::separator();
+        if (albumIndex == 0)
+            QDir().mkpath(tmp);
+        const QString file = tmp + QStringLiteral("%1.jpg").arg(albumIndex);
+        ST_URLREQUEST req(r.strCoverUrl, file, app.timings.pageTimeoutMs);
+        req.shouldAbort = [&app] { return app.bQuit.load() || app.ConvertState == 2; };
+        CUrlSession session;
+        if (session.Fetch(req, FETCH_CACHE_WRITE | FETCH_CACHE_READ) && session.savedToFile) {
+            const int image = w.AddThumbnail(file);
+            if (image >= 0) {
+                r.nImage = image;
+                app.albums.setImage(albumIndex, image);
+            }
+        }
+    }
+    w.GridSetCell(row, col, QString::number(albumIndex + 1) + QLatin1Char('.') + r.strName, albumIndex, r.nImage);
+}
+
+void RebuildAlbumRows(AppState &app, WindowServices &w)
+{
+    const int n = app.albums.count();
+    for (int i = 0; i < n && app.ConvertState != 2; ++i)
+        AddAlbumRow(app, w, i);
+    w.GridRefresh();
+    app.ConvertState = 0;
+    app.strFilter.clear();
+}

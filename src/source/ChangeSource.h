@@ -1,0 +1,37 @@
+// The board-site source: reading a board's page into the album list, walking its pins
+// page by page, and driving a download run over the chosen albums.
+//
+// Threads: RetrieveAlbumList runs on the list thread, RunDownload (with EnumeratePins)
+// on the download-run thread, RebuildAlbumRows on a rebuild thread or the GUI thread.
+// All of them talk to the window only through WindowServices.
+#pragma once
+
+#include "core/AlbumList.h"
+
+#include <QString>
+
+class AppState;
+class WindowServices;
+
+// Body of the list thread: the address box's board becomes the album list; a board
+// that was read starts a download run.
+void RetrieveAlbumList(AppState &app, WindowServices &w);
+// Fetches one board page and, when the ready flag is 1, adds its album. Sets
+// strUserFolder and strBoardPage.
+void ReadBoardPage(AppState &app, WindowServices &w, const QString &address);
+// Appends a copy of the record (name cleaned and made unique); answers the new count.
+uint32_t AddAlbumRecord(AlbumList &list, const ST_PERLISTRECORD &record);
+// Builds the row (list view) or the thumbnail cell of one album.
+void AddAlbumRow(AppState &app, WindowServices &w, int albumIndex);
+// Refills the view from the album list; ConvertState 2 stops it early.
+void RebuildAlbumRows(AppState &app, WindowServices &w);
+
+// Walks the pins of one album into the DownloadList (through AddPicture).
+void EnumeratePins(AppState &app, WindowServices &w, int albumIndex);
+
+// Body of the download-run thread.
+void RunDownload(AppState &app, WindowServices &w);
+// The download list file: one GBK line per address, CR LF. Answers whether it opened.
+bool WriteListFile(const QStringList &addresses, const QString &path);
+// The last-picture mark file "pic.kzv": the address as raw UTF-16LE, hidden on Windows.
+void WriteLastPictureMark(const QString &text, const QString &folder);

@@ -1,0 +1,99 @@
+#include "source/SiteConfig.h"
+
+#include <QSettings>
+
+namespace {
+
+QString fromEnvIniOrDefault(const char *envName, const QSettings &ini, const QString &key, const char *fallback)
+{
+    const QString env = qEnvironmentVariable(envName).trimmed();
+    if (!env.isEmpty())
+        return env;
+    const QString fromIni = ini.value(key).toString().trimmed();
+    if (!fromIni.isEmpty())
+        return fromIni;
+    return QString::fromLatin1(fallback);
+}
+
+} // namespace
+
+QString SiteConfig::BoardPrefix() const
+{
+    return QStringLiteral("http://") + siteHost + QStringLiteral("/boards/");
+}
+
+SiteConfig SiteConfig::Defaults()
+{
+    return {QString::fromLatin1(BUILTIN_SITE_HOST), QString::fromLatin1(BUILTIN_IMAGE_HOST)};
+}
+
+SiteConfig SiteConfig::Load(const QString &workFolder)
+{
+    QSettings ini(workFolder + QStringLiteral("site.ini"), QSettings::IniFormat);
+    SiteConfig c;
+    c.siteHost = fromEnvIniOrDefault("CORVADIN_SITE_HOST", ini, QStringLiteral("Site/SiteHost"), BUILTIN_SITE_HOST);
+    // A site named without its picture host serves its pictures itself.
+    const QByteArray fallbackImageHost = c.siteHost.toUtf8();
+    c.defaultImageHost =
+        fromEnvIniOrDefault("CORVADIN_IMAGE_HOST", ini, QStringLiteral("Site/ImageHost"), fallbackImageHost.constData());
+    return c;
+}
+
+namespace SiteTexts {
+
+QString AddressMissing()
+{
+    return QStringLiteral("请输入相册地址（以 http:// 或 https:// 开头的画板网址）");
+}
+
+QString BoardAddressHint(const QString &siteHost)
+{
+    return QStringLiteral("请输入画板的网址，例如：^http://%1/boards/12345678/^一次获取一个画板。").arg(siteHost);
+}
+
+QString NoAlbumChosen()
+{
+    return QStringLiteral("请先在相册列表中选择要下载的相册");
+}
+
+QString NoticeLine()
+{
+    return QStringLiteral("粘贴画板网址，点击“获取相册”即可下载整个画板。");
+}
+
+QString SplashText()
+{
+    return QStringLiteral("Corvadin 正在启动，请稍等……");
+}
+
+QString ProductPage()
+{
+    return QStringLiteral("https://corvadin.org/");
+}
+
+QString FeedbackPage()
+{
+    return QStringLiteral("https://corvadin.org/feedback");
+}
+
+QString ConsultPage()
+{
+    return QStringLiteral("https://corvadin.org/support");
+}
+
+QString UsagePage()
+{
+    return QStringLiteral("https://corvadin.org/manual");
+}
+
+QString FileToolPage()
+{
+    return QStringLiteral("https://corvadin.org/tools");
+}
+
+QString AboutSecondLine()
+{
+    return QStringLiteral("Corvadin 画板下载器");
+}
+
+} // namespace SiteTexts

@@ -1,0 +1,40 @@
+// The configuration values of the board site and the texts the original kept enciphered.
+//
+// SITE_HOST and DEFAULT_IMAGE_HOST are read, in this order, from the environment
+// (CORVADIN_SITE_HOST, CORVADIN_IMAGE_HOST), from "site.ini" in the working folder
+// (keys SiteHost and ImageHost in the [Site] group), else the built-in defaults,
+// which point at the bundled board site. A host may carry a port ("127.0.0.1:8090").
+// Without an image host of its own, the site host serves the pictures too.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+struct SiteConfig {
+    QString siteHost;         // SITE_HOST
+    QString defaultImageHost; // DEFAULT_IMAGE_HOST
+
+    // "http://" + siteHost + "/boards/"
+    QString BoardPrefix() const;
+
+    static SiteConfig Load(const QString &workFolder);
+    static SiteConfig Defaults();
+};
+
+inline constexpr const char *BUILTIN_SITE_HOST = "127.0.0.1:8090";
+inline constexpr const char *BUILTIN_IMAGE_HOST = "127.0.0.1:8090";
+
+// Texts shown to the user.
+namespace SiteTexts {
+QString AddressMissing();   // address empty or not an http address
+QString BoardAddressHint(const QString &siteHost); // every "^" becomes a line break before it is shown
+QString NoAlbumChosen();
+QString NoticeLine();
+QString SplashText();
+QString ProductPage();
+QString FeedbackPage();
+QString ConsultPage();
+QString UsagePage();
+QString FileToolPage();
+QString AboutSecondLine();
+} // namespace SiteTexts

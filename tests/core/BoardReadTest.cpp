@@ -1,0 +1,257 @@
+// Reading a board address into the album list, against the local board site.
+#include "CoreFixture.h"
+
+#include "source/ChangeSource.h"
+#include "text/StringCtrl.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+bool isDateTime(const QString &s)
+{
+    static const QRegularExpression re(QStringLiteral("^\\d{14}$"));
+    return re.match(s).hasMatch();
+}
+
+BoardSite::Board rawBoard(const QString &id, const QByteArray &page)
+{
+    BoardSite::Board b;
+    b.id = id;
+    b.rawPage = page;
+    return b;
+}
+
+class BoardRead : public CoreFixture {
+protected:
+    void SetUp() override
+    {
+        CoreFixture::SetUp();
+        w->startRuns = false; // these tests look at the retrieval alone
+    }
+    void retrieve(const QString &address)
+    {
+        w->address = address;
+        RetrieveAlbumList(*app, *w);
+    }
+};
+
+} // namespace
+
+TEST_F(BoardRead, ReadsTheBoardAndStartsARun)
+{
+    retrieve(QStringLiteral("  ") + site.boardUrl(QStringLiteral("1001")) + QStringLiteral("?from=x  "));
+
+    ASSERT_EQ(app->albums.count(), 1);
+    const ST_PERLISTRECORD r = app->albums.at(0);
+    EXPECT_EQ(r.strName, QStringLiteral("演示相册"));
+    EXPECT_EQ(r.strUrl, site.boardUrl(QStringLiteral("1001")));
+    EXPECT_EQ(r.nPicCount, 45u);
+    EXPECT_EQ(r.nIndex, 0);
+    EXPECT_EQ(r.nImage, -1);
+    EXPECT_EQ(app->source.strUserFolder, QStringLiteral("demo") + QDir::separator());
+    EXPECT_FALSE(app->source.strBoardPage.isEmpty()); // kept: it holds the first pins
+
+    // The page was asked for without the query part.
+    const auto requests = site.requests();
+    ASSERT_EQ(requests.size(), 1);
+    EXPECT_EQ(requests[0].target, QStringLiteral("/boards/1001/"));
+
+    const auto rows = w->Rows();
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0].text[0], QStringLiteral("0001"));
+    EXPECT_EQ(rows[0].data[0], 0);
+    EXPECT_EQ(rows[0].text[1], QStringLiteral("演示相册"));
+    EXPECT_EQ(rows[0].text[2], QStringLiteral("  45"));
+    EXPECT_EQ(rows[0].text[3], QString());
+
+    EXPECT_EQ(w->Events(), (QStringList{QStringLiteral("ShowListRunning"), QStringLiteral("ShowListIdle 1")}));
+    EXPECT_EQ(w->captions, QStringList{QStringLiteral("相册列表(共1个)")});
+    EXPECT_EQ(w->LastPhase(), QStringLiteral("获取相册列表完成，共1个"));
+    EXPECT_EQ(app->ListState, 0);
+    EXPECT_EQ(w->selectAll, 1);
+    EXPECT_EQ(w->downloadStarts, 1);
+    EXPECT_TRUE(w->Messages().isEmpty());
+
+    // The trimmed address went into the history, the box and soft.dat.
+    EXPECT_EQ(FieldText(app->settings.AddressHistory[0]), site.boardUrl(QStringLiteral("1001")) + QStringLiteral("?from=x"));
+    EXPECT_EQ(w->addressItems.size(), 1);
+    ST_SOFTDATA stored{};
+    LoadSettings(stored, app->strWorkFolder);
+    EXPECT_EQ(FieldText(stored.AddressHistory[0]), FieldText(app->settings.AddressHistory[0]));
+}
+
+TEST_F(BoardRead, AddressHistoryIgnoresCaseAndKeepsItsOrder)
+{
+    const QString address = site.boardUrl(QStringLiteral("1001"));
+    {
+        std::lock_guard lock(app->settingsMutex);
+        SetFieldText(app->settings.AddressHistory[0], QStringLiteral("http://other/"));
+        SetFieldText(app->settings.AddressHistory[1], address.toUpper().replace(QStringLiteral("HTTP://"), QStringLiteral("http://")));
+    }
+    retrieve(address);
+    ASSERT_EQ(app->albums.count(), 1);
+    EXPECT_EQ(FieldText(app->settings.AddressHistory[0]), QStringLiteral("http://other/"));
+    EXPECT_TRUE(w->addressItems.isEmpty());
+}
+
+TEST_F(BoardRead, NamesThatCleanToNothingGetTheDateAndTime)
+{
+    BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("77"), QStringLiteral("?/:*"), QStringLiteral("<|>"), 3, 5);
+    site.addBoard(b);
+    retrieve(site.boardUrl(QStringLiteral("77")));
+    ASSERT_EQ(app->albums.count(), 1);
+    EXPECT_TRUE(isDateTime(app->albums.at(0).strName)) << app->albums.at(0).strName.toStdString();
+    QString owner = app->source.strUserFolder;
+    ASSERT_TRUE(owner.endsWith(QDir::separator()));
+    owner.chop(1);
+    EXPECT_TRUE(isDateTime(owner)) << owner.toStdString();
+}
+
+TEST_F(BoardRead, LongNamesAreCutTo80Characters)
+{
+    const QString name = QString(81, QLatin1Char('n'));
+    site.addBoard(BoardSite::makeBoard(QStringLiteral("81"), name, QStringLiteral("u"), 1, 1));
+    retrieve(site.boardUrl(QStringLiteral("81")));
+    ASSERT_EQ(app->albums.count(), 1);
+    EXPECT_EQ(app->albums.at(0).strName, name.left(80));
+    EXPECT_EQ(w->Rows().value(0).text[1], name.left(80));
+}
+
+TEST_F(BoardRead, APageWithoutItsStartMarkerIsSearchedFromTheBeginning)
+{
+    QByteArray page = "<html>" + QByteArray(120, ' ') +
+                      "{\"board_id\":55,\"title\":\"Bare\",\"pin_count\":7,\"user\":{\"username\":\"bob\"}}</html>";
+    site.addBoard(rawBoard(QStringLiteral("55"), page));
+    retrieve(site.boardUrl(QStringLiteral("55")));
+    ASSERT_EQ(app->albums.count(), 1);
+    EXPECT_EQ(app->albums.at(0).strName, QStringLiteral("Bare"));
+    EXPECT_EQ(app->albums.at(0).nPicCount, 7u);
+    EXPECT_EQ(app->albums.at(0).strUrl, site.boardUrl(QStringLiteral("55")));
+    EXPECT_EQ(app->source.strUserFolder, QStringLiteral("bob") + QDir::separator());
+}
+
+TEST_F(BoardRead, MissingMarkersGiveEmptyValuesButARecord)
+{
+    site.addBoard(rawBoard(QStringLiteral("56"), "app.page[\"board\"] = {}" + QByteArray(200, 'x')));
+    retrieve(site.boardUrl(QStringLiteral("56")));
+    ASSERT_EQ(app->albums.count(), 1);
+    const ST_PERLISTRECORD r = app->albums.at(0);
+    EXPECT_TRUE(isDateTime(r.strName));
+    EXPECT_EQ(r.nPicCount, 0u);
+    EXPECT_EQ(r.strUrl, site.hostPort().prepend(QStringLiteral("http://")) + QStringLiteral("/boards//"));
+}
+
+TEST_F(BoardRead, APageOf100BytesIsRefetchedAndFails)
+{
+    app->timings.boardAttempts = 3;
+    site.addBoard(rawBoard(QStringLiteral("57"), QByteArray(100, 'x')));
+    retrieve(site.boardUrl(QStringLiteral("57")));
+    EXPECT_EQ(app->albums.count(), 0);
+    EXPECT_EQ(site.requestCount(QStringLiteral("/boards/57/")), 3);
+    EXPECT_EQ(w->captions, QStringList{QStringLiteral("相册列表(共0个)")});
+}
+
+TEST_F(BoardRead, TheFailureTable)
+{
+    struct Case {
+        const char *what;
+        QString address;
+        QString message; // expected message, empty: none
+        bool running;    // whether the running look was shown
+    };
+    const QString hint = SiteTexts::BoardAddressHint(site.hostPort()).replace(QLatin1Char('^'), QLatin1Char('\n'));
+    const QList<Case> cases = {
+        {"empty address", QStringLiteral("   "), SiteTexts::AddressMissing(), false},
+        {"no http", QStringLiteral("ftp://x/boards/1/"), SiteTexts::AddressMissing(), true},
+        {"no boards", site.baseUrl() + QStringLiteral("/pins/1/"), hint, true},
+        {"another host", QStringLiteral("http://elsewhere.invalid/boards/1001/"), QString(), true},
+        {"unknown board (404)", site.boardUrl(QStringLiteral("999")), QString(), true},
+        {"unreachable site", QStringLiteral("http://127.0.0.1:1/boards/1/"), QString(), true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        RecordingServices rec(app.get());
+        rec.startRuns = false;
+        rec.address = c.address;
+        if (c.what == std::string("unreachable site"))
+            app->site.siteHost = QStringLiteral("127.0.0.1:1");
+        RetrieveAlbumList(*app, rec);
+        app->site.siteHost = site.hostPort();
+
+        EXPECT_EQ(app->albums.count(), 0);
+        EXPECT_EQ(app->ListState, 0);
+        EXPECT_EQ(rec.Messages(), c.message.isEmpty() ? QStringList() : QStringList{c.message});
+        if (c.running) {
+            EXPECT_EQ(rec.Events(), (QStringList{QStringLiteral("ShowListRunning"), QStringLiteral("ShowListIdle 0")}));
+            EXPECT_EQ(rec.captions, QStringList{QStringLiteral("相册列表(共0个)")});
+        } else {
+            EXPECT_TRUE(rec.Events().isEmpty()); // the display stays as it was
+        }
+        EXPECT_EQ(rec.downloadStarts, 0);
+    }
+}
+
+TEST_F(BoardRead, NoRecordIsAddedBeforeStartUpHasFinished)
+{
+    app->ready = 0;
+    retrieve(site.boardUrl(QStringLiteral("1001")));
+    EXPECT_EQ(app->albums.count(), 0);
+    EXPECT_FALSE(app->source.strBoardPage.isEmpty()); // the page is kept all the same
+}
+
+TEST(AlbumRecords, DuplicateNamesAreNumbered)
+{
+    AlbumList list;
+    ST_PERLISTRECORD r;
+    const QStringList given = {QStringLiteral("sky"), QStringLiteral("sky"), QStringLiteral(" sky "),
+                               QStringLiteral("Sky"), QStringLiteral("sky (1)")};
+    for (const QString &name : given) {
+        r.strName = name;
+        AddAlbumRecord(list, r);
+    }
+    QStringList names;
+    for (int i = 0; i < list.count(); ++i) {
+        names << list.at(i).strName;
+        EXPECT_EQ(list.at(i).nIndex, i);
+        EXPECT_EQ(list.at(i).nImage, -1);
+    }
+    EXPECT_EQ(names, (QStringList{QStringLiteral("sky"), QStringLiteral("sky (1)"), QStringLiteral("sky (2)"),
+                                  QStringLiteral("Sky"), QStringLiteral("sky (1) (1)")}));
+}
+
+TEST_F(BoardRead, ThumbnailCellsFollowTheGridOfThumbnails)
+{
+    app->bThumbMode = 1;
+    app->thumbsPerRow = 3;
+    w->headerRows = 0;
+    for (int i = 0; i < 5; ++i) {
+        ST_PERLISTRECORD r;
+        r.strName = QStringLiteral("a%1").arg(i);
+        AddAlbumRecord(app->albums, r);
+    }
+    RebuildAlbumRows(*app, *w);
+    const auto rows = w->Rows();
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[0].height, app->thumbHeight + 10);
+    EXPECT_EQ(rows[1].text[1], QStringLiteral("5.a4")); // index 4: second row, second column
+    EXPECT_EQ(rows[1].data[1], 4);
+    EXPECT_EQ(app->ConvertState, 0);
+}
+
+TEST_F(BoardRead, TheFilterKeepsMatchingAlbumsAndIsEmptiedByTheRebuild)
+{
+    for (const char *name : {"red fox", "blue sky", "red sun"}) {
+        ST_PERLISTRECORD r;
+        r.strName = QString::fromUtf8(name);
+        AddAlbumRecord(app->albums, r);
+    }
+    app->strFilter = QStringLiteral("red");
+    RebuildAlbumRows(*app, *w);
+    const auto rows = w->Rows();
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[0].text[0], QStringLiteral("0001"));
+    EXPECT_EQ(rows[1].text[0], QStringLiteral("0002"));
+    EXPECT_EQ(rows[1].data[0], 2);
+    EXPECT_TRUE(app->strFilter.isEmpty());
+}

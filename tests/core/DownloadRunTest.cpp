@@ -1,0 +1,446 @@
+// From a board address to picture files: pin paging, the download run and the worker
+// pool, against the local board site on loopback.
+#include "CoreFixture.h"
+
+#include "download/DownProc.h"
+#include "download/FileNaming.h"
+#include "source/ChangeSource.h"
+#include "text/StringCtrl.h"
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QFile>
+
+namespace {
+
+QStringList filesIn(const QString &folder)
+{
+    QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    return names;
+}
+
+// Every file below root that is not a finished picture or one of our own small files.
+QStringList strayFiles(const QString &root)
+{
+    QStringList stray;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString name = QFileInfo(path).fileName();
+        if (!HasPictureExtension(name) && name != QStringLiteral("pic.kzv") && !name.endsWith(QStringLiteral(".txt")) &&
+            !name.endsWith(QStringLiteral(".lst")))
+            stray << path;
+    }
+    return stray;
+}
+
+QByteArray utf16le(const QString &text)
+{
+    QByteArray bytes;
+    for (QChar c : text) {
+        bytes += char(c.unicode() & 0xFF);
+        bytes += char(c.unicode() >> 8);
+    }
+    return bytes;
+}
+
+class DownloadRun : public CoreFixture {
+protected:
+    QString albumFolder(const QString &owner, const QString &album) const
+    {
+        const QString sep = QDir::separator();
+        return w->savePath + sep + owner + sep + album + sep;
+    }
+
+    // The album record of a board, as a retrieval would have added it, without the
+    // kept page (so the first page comes from the paging address too).
+    int addAlbum(const BoardSite::Board &b)
+    {
+        ST_PERLISTRECORD r;
+        r.strName = b.title;
+        r.strUrl = site.boardUrl(b.id);
+        r.nPicCount = uint32_t(b.declaredPinCount);
+        return int(AddAlbumRecord(app->albums, r)) - 1;
+    }
+
+    void runChosen(const QList<int> &albums)
+    {
+        w->chosen = albums;
+        app->DownState = 1;
+        RunDownload(*app, *w);
+    }
+
+    // Fills the DownloadList by hand and runs one batch of the pool.
+    void runBatch(const QStringList &addresses, const QStringList &names, ST_DOWNSET set)
+    {
+        QDir().mkpath(w->savePath);
+        app->downloads.reset(w->savePath + QDir::separator());
+        app->downloads.addresses = addresses;
+        app->downloads.fileNames = names;
+        app->runDownSet = set;
+        std::thread pool = StartDownPicFunc(*app, *w);
+        ASSERT_TRUE(pool.joinable());
+        pool.join();
+    }
+};
+
+ST_DOWNSET downSet(uint16_t threads, uint16_t timeout = 10, uint16_t minKB = 0, uint16_t maxKB = 0)
+{
+    return ST_DOWNSET{minKB, maxKB, threads, timeout};
+}
+
+} // namespace
+
+TEST_F(DownloadRun, ABoardOf45PinsIsCollectedInThreePagesAndDownloaded)
+{
+    retrieveAndRun(site.boardUrl(QStringLiteral("1001")));
+
+    const BoardSite::Board demo = site.board(QStringLiteral("1001"));
+    const QString folder = albumFolder(QStringLiteral("demo"), QStringLiteral("演示相册"));
+
+    // The kept board page gave the first 20 pins; two more pages followed, each asking
+    // for the pins older than the last one seen; nothing after the 45th picture.
+    QStringList pages;
+    for (const auto &r : site.requests())
+        if (r.path.startsWith(QStringLiteral("/boards/")))
+            pages << r.target;
+    ASSERT_EQ(pages.size(), 3);
+    EXPECT_EQ(pages[1], QStringLiteral("/boards/1001/?hxzmqq2s&max=%1&limit=20&wfl=1").arg(demo.pins[19].id));
+    EXPECT_EQ(pages[2], QStringLiteral("/boards/1001/?hxzmqq2s&max=%1&limit=20&wfl=1").arg(demo.pins[39].id));
+
+    const RunSummary s = app->Summary();
+    EXPECT_EQ(s.collected, 45);
+    EXPECT_EQ(s.saved, 45);
+    EXPECT_EQ(s.failed, 0);
+    EXPECT_FALSE(s.stopped);
+
+    // Every picture on disk byte for byte, each requested exactly once.
+    ASSERT_EQ(app->downloads.fileNames.size(), 45);
+    for (int i = 0; i < 45; ++i) {
+        QFile f(folder + app->downloads.fileNames[i]);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << f.fileName().toStdString();
+        EXPECT_EQ(f.readAll(), site.pictureBytes(demo.pins[i].key)) << i;
+        EXPECT_EQ(site.requestCount(QLatin1Char('/') + demo.pins[i].key), 1);
+    }
+    EXPECT_TRUE(strayFiles(w->savePath).isEmpty()) << strayFiles(w->savePath).join(QLatin1Char(' ')).toStdString();
+
+    // The mark file holds the first address, raw UTF-16LE.
+    QFile mark(folder + QStringLiteral("pic.kzv"));
+    ASSERT_TRUE(mark.open(QIODevice::ReadOnly));
+    EXPECT_EQ(mark.readAll(), utf16le(QStringLiteral("http://") + site.hostPort() + QLatin1Char('/') + demo.pins[0].key));
+
+    EXPECT_EQ(w->Batches(), QList<int>{45});
+    EXPECT_EQ(w->Progress().filter(QStringLiteral("已下载")).last(), QStringLiteral("已下载45/45......"));
+    EXPECT_TRUE(w->Phases().contains(QStringLiteral("正在下载第1/1个图集")));
+    EXPECT_EQ(w->LastPhase(), QStringLiteral("下载完毕"));
+    EXPECT_EQ(w->Events().filter(QStringLiteral("Download")),
+              (QStringList{QStringLiteral("ShowDownloading"), QStringLiteral("ShowDownloadDone")}));
+    EXPECT_EQ(app->DownState, 0);
+    EXPECT_EQ(app->bWorkersBusy, 0);
+    EXPECT_TRUE(w->openedFolders.isEmpty()); // OPT_OPEN_FOLDER is off
+}
+
+TEST_F(DownloadRun, ImageHostsAreDecidedPerPage)
+{
+    // Pin pages name another host for their pictures; the board page names none, so its
+    // pins use the default image host.
+    BoardSite::Options o = site.options();
+    o.imageHostInBoardPage = false;
+    o.imageHostInPinPages = true;
+    o.imageHost = QStringLiteral("localhost:%1").arg(site.port());
+    site.setOptions(o);
+    editSaveSet([](ST_SAVESET &s) { s.wOptions |= OPT_LIST_ONLY; });
+    site.addBoard(BoardSite::makeBoard(QStringLiteral("30"), QStringLiteral("hosts"), QStringLiteral("u"), 30, 3));
+
+    retrieveAndRun(site.boardUrl(QStringLiteral("30")));
+
+    const QStringList addresses = app->downloads.addresses;
+    ASSERT_EQ(addresses.size(), 30);
+    for (int i = 0; i < 30; ++i)
+        EXPECT_TRUE(addresses[i].startsWith(QStringLiteral("http://") + (i < 20 ? site.hostPort() : o.imageHost) +
+                                            QLatin1Char('/')))
+            << i << " " << addresses[i].toStdString();
+}
+
+TEST_F(DownloadRun, ListOnlyWritesAGbkListAndNoPicture)
+{
+    editSaveSet([](ST_SAVESET &s) { s.wOptions |= OPT_LIST_ONLY; });
+    retrieveAndRun(site.boardUrl(QStringLiteral("1001")));
+
+    const QString folder = albumFolder(QStringLiteral("demo"), QStringLiteral("演示相册"));
+    EXPECT_EQ(filesIn(folder), QStringList{QStringLiteral("演示相册.lst")});
+    QFile list(folder + QStringLiteral("演示相册.lst"));
+    ASSERT_TRUE(list.open(QIODevice::ReadOnly));
+    const QByteArray bytes = list.readAll();
+    QByteArray expected;
+    for (const QString &a : app->downloads.addresses)
+        expected += ToGbk(a) + "\r\n";
+    EXPECT_EQ(bytes, expected);
+    EXPECT_EQ(bytes.count("\r\n"), 45);
+    EXPECT_EQ(site.requestCount(QLatin1Char('/') + site.board(QStringLiteral("1001")).pins[0].key), 0);
+    EXPECT_EQ(app->Summary().listFiles.size(), 1);
+}
+
+TEST_F(DownloadRun, EscapedQuotesKeepTheirBackslashInTheNamesFile)
+{
+    BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("40"), QStringLiteral("quotes"), QStringLiteral("u"), 2, 9);
+    b.pins[0].description = QStringLiteral("He said \"hi\" twice");
+    b.pins[1].description = QStringLiteral("plain");
+    site.addBoard(b);
+    editSaveSet([](ST_SAVESET &s) { s.wOptions |= OPT_NAMES_FILE; });
+
+    retrieveAndRun(site.boardUrl(QStringLiteral("40")));
+
+    const QString folder = albumFolder(QStringLiteral("u"), QStringLiteral("quotes"));
+    QFile names(folder + QStringLiteral("quotes.txt"));
+    ASSERT_TRUE(names.open(QIODevice::ReadOnly));
+    EXPECT_EQ(names.readAll(), QByteArray("\xFF\xFE") + utf16le(QStringLiteral("He said \\\r\nplain\r\n")));
+    EXPECT_EQ(app->downloads.fileNames.value(0), QStringLiteral("He said.jpg"));
+}
+
+TEST_F(DownloadRun, APinCountLargerThanTheBoardEndsWhenAPageHasNoPins)
+{
+    BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("41"), QStringLiteral("short"), QStringLiteral("u"), 25, 4);
+    b.declaredPinCount = 100;
+    site.addBoard(b);
+    retrieveAndRun(site.boardUrl(QStringLiteral("41")));
+    EXPECT_EQ(app->Summary().saved, 25);
+    EXPECT_EQ(site.requestCount(QStringLiteral("/boards/41/?")), 2); // the second page is empty
+}
+
+TEST_F(DownloadRun, PinPagesFailingMidwayStillDownloadWhatWasCollected)
+{
+    BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("42"), QStringLiteral("half"), QStringLiteral("u"), 60, 5);
+    b.pinPagesFailFrom = 2;
+    site.addBoard(b);
+    retrieveAndRun(site.boardUrl(QStringLiteral("42")));
+    const RunSummary s = app->Summary();
+    EXPECT_EQ(s.collected, 40);
+    EXPECT_EQ(s.saved, 40);
+}
+
+TEST_F(DownloadRun, ACursorThatNeverAdvancesEndsTheAlbum)
+{
+    // Every pin page answers the same pins: without a guard the album would page forever.
+    BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("43"), QStringLiteral("loop"), QStringLiteral("u"), 20, 6);
+    b.declaredPinCount = 1000000;
+    b.repeatFirstPage = true;
+    site.addBoard(b);
+    editSaveSet([](ST_SAVESET &s) { s.wOptions |= OPT_LIST_ONLY; });
+    retrieveAndRun(site.boardUrl(QStringLiteral("43")));
+    EXPECT_LE(site.requestCount(QStringLiteral("/boards/43/?")), 2);
+    EXPECT_EQ(app->DownState, 0);
+}
+
+TEST_F(DownloadRun, SkipDownloadedStopsAtThePreviousRunsFirstPicture)
+{
+    retrieveAndRun(site.boardUrl(QStringLiteral("1001")));
+    ASSERT_EQ(app->Summary().saved, 45);
+    editSaveSet([](ST_SAVESET &s) { s.wOptions |= OPT_SKIP_DOWNLOADED; });
+    site.clearRequests();
+
+    retrieveAndRun(site.boardUrl(QStringLiteral("1001")));
+    EXPECT_EQ(app->Summary().collected, 0); // the first pin is the mark: the album ends at once
+    EXPECT_EQ(site.requestCount(QStringLiteral("/boards/1001/?")), 0);
+}
+
+TEST_F(DownloadRun, StoppingDuringTheSecondOfThreeAlbums)
+{
+    BoardSite::Options o = site.options();
+    o.bandwidthBytesPerSec = 64 * 1024;
+    site.setOptions(o);
+    QList<int> albums;
+    for (int k = 0; k < 3; ++k) {
+        BoardSite::Board b = BoardSite::makeBoard(QString::number(50 + k), QStringLiteral("album%1").arg(k),
+                                                  QStringLiteral("u"), 6, 10 + k, 32 * 1024, 48 * 1024);
+        site.addBoard(b);
+        albums << addAlbum(b);
+    }
+    editDownSet([](ST_DOWNSET &d) { d.wThreads = 2; });
+    QDir().mkpath(w->savePath);
+
+    std::thread stopper([&] {
+        if (waitFor([&] { return w->Phases().contains(QStringLiteral("正在下载第2/3个图集")) && app->bWorkersBusy; },
+                    std::chrono::seconds(30)))
+            DownloadCommand(*app, *w);
+    });
+    runChosen(albums);
+    stopper.join();
+
+    const QString sep = QDir::separator();
+    EXPECT_TRUE(QFile::exists(w->savePath + sep + QStringLiteral("album0") + sep + QStringLiteral("pic.kzv")));
+    EXPECT_FALSE(QFile::exists(w->savePath + sep + QStringLiteral("album1") + sep + QStringLiteral("pic.kzv")));
+    EXPECT_FALSE(QDir(w->savePath + sep + QStringLiteral("album2")).exists());
+    EXPECT_TRUE(app->Summary().stopped);
+    EXPECT_EQ(w->LastPhase(), QStringLiteral("下载完毕"));
+    EXPECT_TRUE(strayFiles(w->savePath).isEmpty()) << strayFiles(w->savePath).join(QLatin1Char(' ')).toStdString();
+    // Every picture file that exists is complete.
+    for (int k = 0; k < 2; ++k) {
+        const BoardSite::Board b = site.board(QString::number(50 + k));
+        const QString folder = w->savePath + sep + b.title + sep;
+        for (const QString &name : filesIn(folder)) {
+            if (!HasPictureExtension(name))
+                continue;
+            QFile f(folder + name);
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            const QByteArray bytes = f.readAll();
+            bool matches = false;
+            for (const auto &pin : b.pins)
+                matches = matches || bytes == site.pictureBytes(pin.key);
+            EXPECT_TRUE(matches) << name.toStdString();
+        }
+    }
+}
+
+TEST_F(DownloadRun, OpenFolderAtTheEndWhenAsked)
+{
+    editSaveSet([](ST_SAVESET &s) { s.wOptions |= OPT_OPEN_FOLDER; });
+    retrieveAndRun(site.boardUrl(QStringLiteral("1001")));
+    EXPECT_EQ(w->openedFolders, QStringList{albumFolder(QStringLiteral("demo"), QStringLiteral("演示相册"))});
+}
+
+TEST_F(DownloadRun, SavePathProblems)
+{
+    w->address = site.boardUrl(QStringLiteral("1001"));
+    struct Case {
+        const char *what;
+        QString savePath;
+        QStringList messages;
+    };
+    sandbox.write(QStringLiteral("plainfile"), "x");
+    const QString blocked = sandbox.file(QStringLiteral("plainfile"));
+    const QList<Case> cases = {
+        {"empty", QStringLiteral("  "), {QStringLiteral("请先设置保存路径")}},
+        {"below a file", blocked + QDir::separator() + QStringLiteral("sub"),
+         {blocked, QStringLiteral("请检测设置的保存路径是否有误")}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        RecordingServices rec(app.get());
+        rec.savePath = c.savePath;
+        rec.chosen = QList<int>{};
+        app->DownState = 1;
+        RunDownload(*app, rec);
+        EXPECT_EQ(rec.Messages(), c.messages);
+        EXPECT_EQ(app->DownState, 0);
+        EXPECT_TRUE(app->Summary().basePathFailed);
+        EXPECT_TRUE(rec.Events().isEmpty());
+    }
+}
+
+TEST_F(DownloadRun, NoAlbumChosen)
+{
+    runChosen({});
+    EXPECT_EQ(w->Messages(), QStringList{SiteTexts::NoAlbumChosen()});
+    EXPECT_EQ(w->LastPhase(), QStringLiteral("下载完毕"));
+    EXPECT_EQ(app->albums.chosen(), 0);
+}
+
+// --- the worker pool -------------------------------------------------------------
+
+TEST_F(DownloadRun, PoolWithMoreWorkersThanPictures)
+{
+    const BoardSite::Board demo = site.board(QStringLiteral("1001"));
+    QStringList addresses, names;
+    for (int i = 0; i < 3; ++i) {
+        addresses << site.pictureUrl(demo.pins[i].key);
+        names << QStringLiteral("%1.jpg").arg(i);
+    }
+    runBatch(addresses, names, downSet(5));
+    EXPECT_EQ(w->Batches(), QList<int>{3});
+    EXPECT_EQ(w->Progress().last(), QStringLiteral("已下载3/3......"));
+    EXPECT_EQ(app->nDoneCount, 3u);
+    EXPECT_EQ(app->bWorkersBusy, 0);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(sandbox.read(QStringLiteral("save/%1.jpg").arg(i)), site.pictureBytes(demo.pins[i].key));
+}
+
+TEST_F(DownloadRun, FifteenWorkersTakeFortyPicturesExactlyOnce)
+{
+    BoardSite::Options o = site.options();
+    o.latencyMs = 30;
+    site.setOptions(o);
+    BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("60"), QStringLiteral("forty"), QStringLiteral("u"), 40, 7);
+    site.addBoard(b);
+    QStringList addresses, names;
+    for (int i = 0; i < 40; ++i) {
+        addresses << site.pictureUrl(b.pins[i].key);
+        names << QStringLiteral("p%1.jpg").arg(i);
+    }
+    site.clearRequests();
+    runBatch(addresses, names, downSet(15));
+    EXPECT_LE(site.maxConcurrentPictures(), 15);
+    EXPECT_GT(site.maxConcurrentPictures(), 1);
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(site.requestCount(QLatin1Char('/') + b.pins[i].key), 1) << i;
+    EXPECT_EQ(app->Summary().saved, 40);
+}
+
+TEST_F(DownloadRun, TheFallbackAddressIsTriedWhenTheFirstGivesNothing)
+{
+    const QString key = site.board(QStringLiteral("1001")).pins[0].key;
+    runBatch({site.baseUrl() + QStringLiteral("/nosuchpicture\r\n") + site.pictureUrl(key)}, {QStringLiteral("a.jpg")},
+             downSet(1));
+    EXPECT_EQ(sandbox.read(QStringLiteral("save/a.jpg")), site.pictureBytes(key));
+}
+
+TEST_F(DownloadRun, FailedPicturesLeaveNoFileAndTheBatchGoesOn)
+{
+    BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("61"), QStringLiteral("faults"), QStringLiteral("u"), 9, 8,
+                                              20 * 1024, 24 * 1024);
+    const QList<BoardSite::Fault> faults = {BoardSite::Fault::Status404, BoardSite::Fault::Status429,
+                                            BoardSite::Fault::Status500, BoardSite::Fault::Reset,
+                                            BoardSite::Fault::Stall,     BoardSite::Fault::Truncate,
+                                            BoardSite::Fault::WrongType};
+    for (int i = 0; i < faults.size(); ++i)
+        b.pins[i].fault = faults[i];
+    b.pins[7].size = 2048; // below the minimum
+    site.addBoard(b);
+    BoardSite::Options o = site.options();
+    o.stallMs = 30000;
+    site.setOptions(o);
+
+    QStringList addresses, names;
+    for (int i = 0; i < 9; ++i) {
+        addresses << site.pictureUrl(b.pins[i].key);
+        names << QStringLiteral("f%1.jpg").arg(i);
+    }
+    ST_DOWNSET set = downSet(4, 1, 10, 0); // 1 s between body bytes (tests only), at least 10 KB
+    runBatch(addresses, names, set);
+
+    const RunSummary s = app->Summary();
+    EXPECT_EQ(s.saved, 1);
+    EXPECT_EQ(s.failed, 8);
+    EXPECT_EQ(w->Progress().last(), QStringLiteral("已下载9/9......"));
+    for (int i = 0; i < 8; ++i)
+        EXPECT_FALSE(QFile::exists(sandbox.file(QStringLiteral("save/f%1.jpg").arg(i)))) << i;
+    EXPECT_EQ(sandbox.read(QStringLiteral("save/f8.jpg")), site.pictureBytes(b.pins[8].key));
+    EXPECT_TRUE(strayFiles(w->savePath).isEmpty());
+    for (const PictureOutcome &f : s.failures)
+        EXPECT_FALSE(f.reason.isEmpty()) << f.address.toStdString();
+}
+
+TEST_F(DownloadRun, AStopAbortsTransfersInFlightAndLeavesNoPartialFile)
+{
+    BoardSite::Options o = site.options();
+    o.bandwidthBytesPerSec = 32 * 1024;
+    site.setOptions(o);
+    BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("62"), QStringLiteral("slow"), QStringLiteral("u"), 8, 11,
+                                              200 * 1024, 256 * 1024);
+    site.addBoard(b);
+    QStringList addresses, names;
+    for (int i = 0; i < 8; ++i) {
+        addresses << site.pictureUrl(b.pins[i].key);
+        names << QStringLiteral("s%1.jpg").arg(i);
+    }
+    std::thread stopper([&] {
+        waitFor([&] { return site.requestCount(QStringLiteral("/") + b.pins[1].key) > 0; });
+        app->bStopWorkers = 1;
+    });
+    runBatch(addresses, names, downSet(2));
+    stopper.join();
+    // Each picture takes about 7 s at this rate: the two in flight were cut off, not finished.
+    EXPECT_EQ(w->Batches(), QList<int>{8}); // the end report still comes
+    EXPECT_EQ(app->bWorkersBusy, 0);
+    EXPECT_TRUE(filesIn(w->savePath).isEmpty()) << filesIn(w->savePath).join(QLatin1Char(' ')).toStdString();
+}

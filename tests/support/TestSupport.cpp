@@ -1,0 +1,50 @@
+#include "TestSupport.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+Sandbox::Sandbox() : m_dir(QDir::tempPath() + QStringLiteral("/corvadin-test-XXXXXX"))
+{
+}
+
+QString Sandbox::path() const
+{
+    return QDir::toNativeSeparators(m_dir.path()) + QDir::separator();
+}
+
+QString Sandbox::file(const QString &relative) const
+{
+    return path() + relative;
+}
+
+QByteArray Sandbox::read(const QString &relative) const
+{
+    QFile f(file(relative));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+void Sandbox::write(const QString &relative, const QByteArray &bytes) const
+{
+    const QString p = file(relative);
+    QDir().mkpath(QFileInfo(p).absolutePath());
+    QFile f(p);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(bytes);
+}
+
+bool waitFor(const std::function<bool()> &pred, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+    return true;
+}
