@@ -1,0 +1,156 @@
+// Draws Corvadin's own artwork: the splash picture and the application icon.
+// Not part of the build; run it by hand when the artwork changes and commit the PNGs:
+//   g++ -std=c++20 -fPIC MakeArtwork.cpp $(pkg-config --cflags --libs Qt6Gui) -o make-artwork
+//   ./make-artwork ../../src/app/resources
+// The splash's background is the colour key RGB(212,120,120), which the splash window
+// cuts out of its shape, so only the board and the bird remain visible.
+#include <QFont>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRadialGradient>
+
+namespace {
+
+const QColor kKey(212, 120, 120);
+
+// A stylised corvid facing right, in a box of the given size at the origin.
+QPainterPath birdPath(qreal w, qreal h)
+{
+    QPainterPath p;
+    p.moveTo(0.05 * w, 0.62 * h);                                         // tail tip
+    p.cubicTo(0.20 * w, 0.55 * h, 0.30 * w, 0.40 * h, 0.42 * w, 0.34 * h); // back
+    p.cubicTo(0.50 * w, 0.12 * h, 0.70 * w, 0.08 * h, 0.78 * w, 0.22 * h); // head
+    p.lineTo(0.98 * w, 0.30 * h);                                         // beak tip
+    p.lineTo(0.80 * w, 0.36 * h);
+    p.cubicTo(0.78 * w, 0.60 * h, 0.62 * w, 0.78 * h, 0.40 * w, 0.78 * h); // breast
+    p.lineTo(0.46 * w, 0.96 * h);                                         // legs
+    p.lineTo(0.40 * w, 0.96 * h);
+    p.lineTo(0.34 * w, 0.78 * h);
+    p.cubicTo(0.24 * w, 0.76 * h, 0.14 * w, 0.70 * h, 0.05 * w, 0.62 * h);
+    p.closeSubpath();
+    return p;
+}
+
+QPainterPath wingPath(qreal w, qreal h)
+{
+    QPainterPath p;
+    p.moveTo(0.30 * w, 0.48 * h);
+    p.cubicTo(0.42 * w, 0.36 * h, 0.58 * w, 0.40 * h, 0.66 * w, 0.50 * h);
+    p.cubicTo(0.52 * w, 0.52 * h, 0.40 * w, 0.60 * h, 0.30 * w, 0.48 * h);
+    p.closeSubpath();
+    return p;
+}
+
+void drawBird(QPainter &g, const QRectF &box, const QColor &body, const QColor &wing, const QColor &eye)
+{
+    g.save();
+    g.translate(box.topLeft());
+    g.setPen(Qt::NoPen);
+    g.setBrush(body);
+    g.drawPath(birdPath(box.width(), box.height()));
+    g.setBrush(wing);
+    g.drawPath(wingPath(box.width(), box.height()));
+    g.setBrush(eye);
+    g.drawEllipse(QPointF(0.70 * box.width(), 0.22 * box.height()), box.width() * 0.028, box.width() * 0.028);
+    g.restore();
+}
+
+// Small framed pictures pinned along the board's foot.
+void drawPins(QPainter &g, qreal x, qreal y, int count, qreal size, qreal gap)
+{
+    const QColor frames[] = {QColor(255, 236, 179), QColor(255, 205, 210), QColor(248, 187, 208), QColor(255, 224, 178)};
+    for (int i = 0; i < count; ++i) {
+        const QRectF r(x + i * (size + gap), y, size, size * 0.8);
+        g.setPen(QPen(QColor(255, 255, 255, 200), 1.5));
+        g.setBrush(frames[i % 4]);
+        g.drawRoundedRect(r, 2, 2);
+        g.setPen(Qt::NoPen);
+        g.setBrush(QColor(183, 28, 28));
+        g.drawEllipse(QPointF(r.center().x(), r.top()), 2.5, 2.5);
+    }
+}
+
+QImage splashPicture()
+{
+    QImage img(320, 200, QImage::Format_RGB32);
+    img.fill(kKey);
+    QPainter g(&img);
+    // The board's edge is drawn without smoothing so no blend of the key colour remains
+    // around the cut-out shape.
+    g.setRenderHint(QPainter::Antialiasing, false);
+    QLinearGradient bg(0, 8, 0, 192);
+    bg.setColorAt(0, QColor(139, 18, 26));
+    bg.setColorAt(1, QColor(198, 40, 40));
+    QPainterPath board;
+    board.addRoundedRect(QRectF(6, 6, 308, 188), 22, 22);
+    g.fillPath(board, bg);
+    g.setRenderHint(QPainter::Antialiasing, true);
+    QRadialGradient glow(QPointF(250, 30), 160);
+    glow.setColorAt(0, QColor(255, 255, 255, 60));
+    glow.setColorAt(1, QColor(255, 255, 255, 0));
+    g.setClipPath(board);
+    g.fillRect(img.rect(), glow);
+    g.setClipping(false);
+    g.setPen(QPen(QColor(255, 205, 210, 160), 2));
+    g.setBrush(Qt::NoBrush);
+    g.drawRoundedRect(QRectF(12, 12, 296, 176), 18, 18);
+    drawBird(g, QRectF(236, 14, 64, 40), QColor(40, 10, 14), QColor(92, 24, 32), QColor(255, 213, 79));
+    QFont title(QStringLiteral("DejaVu Sans"));
+    title.setPixelSize(22);
+    title.setBold(true);
+    g.setFont(title);
+    g.setPen(QColor(255, 236, 179));
+    g.drawText(QRectF(30, 16, 200, 30), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Corvadin"));
+    drawPins(g, 30, 166, 8, 22, 12);
+    // Two notches in the board's top edge, cut out by the colour key.
+    g.setRenderHint(QPainter::Antialiasing, false);
+    g.setPen(Qt::NoPen);
+    g.setBrush(kKey);
+    g.drawEllipse(QPointF(90, 6), 6, 6);
+    g.drawEllipse(QPointF(150, 6), 6, 6);
+    return img;
+}
+
+QImage iconPicture()
+{
+    QImage img(128, 128, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    QPainter g(&img);
+    g.setRenderHint(QPainter::Antialiasing, true);
+    QLinearGradient bg(0, 0, 0, 128);
+    bg.setColorAt(0, QColor(198, 40, 40));
+    bg.setColorAt(1, QColor(127, 16, 24));
+    g.setPen(Qt::NoPen);
+    g.setBrush(bg);
+    g.drawRoundedRect(QRectF(6, 6, 116, 116), 24, 24);
+    // A picture frame behind the bird.
+    g.setBrush(QColor(255, 236, 179));
+    g.drawRoundedRect(QRectF(22, 24, 84, 64), 6, 6);
+    g.setBrush(QColor(255, 171, 145));
+    QPainterPath hills;
+    hills.moveTo(22, 88);
+    hills.lineTo(50, 56);
+    hills.lineTo(66, 72);
+    hills.lineTo(80, 60);
+    hills.lineTo(106, 88);
+    hills.closeSubpath();
+    g.drawPath(hills);
+    g.setBrush(QColor(183, 28, 28));
+    g.drawEllipse(QPointF(64, 24), 5, 5);
+    drawBird(g, QRectF(20, 58, 92, 58), QColor(28, 8, 12), QColor(84, 20, 28), QColor(255, 213, 79));
+    return img;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+    const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    const bool ok = splashPicture().save(dir + QStringLiteral("/splash.png")) &&
+                    iconPicture().save(dir + QStringLiteral("/corvadin.png"));
+    return ok ? 0 : 1;
+}

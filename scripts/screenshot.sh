@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Takes docs/screenshot.png: the window after it has read and downloaded the bundled
+# board site's demo board, on a virtual X display.
+#   scripts/screenshot.sh [OUTPUT.png]        (CORVADIN_BUILD_DIR: build folder, default build)
+# Installs what it needs (Xvfb, CJK fonts ...), builds corvadin and corvadin-boardsite,
+# starts the board site on a free loopback port, runs
+#   corvadin --address URL --auto-start --screenshot FILE
+# which presses "获取相册" once start-up is done and saves a picture of the window after
+# "下载完毕", and stops everything again.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+output=${1:-docs/screenshot.png}
+[[ "$output" = /* ]] || output="$root/$output"
+
+build=${CORVADIN_BUILD_DIR:-build}
+
+bash scripts/setup.sh --screenshot
+if [[ ! -f "$build/build.ninja" ]]; then
+  cmake -S . -B "$build" -G Ninja >/dev/null
+fi
+cmake --build "$build" -j2 --target corvadin corvadin-boardsite >/dev/null
+
+scratch="$root/$build/screenshot"
+rm -rf "$scratch"
+mkdir -p "$scratch/work" "$(dirname "$output")"
+
+# Port 0: the site picks a free port and prints its demo board's address.
+"$build/corvadin-boardsite" --port 0 >"$scratch/site.log" 2>&1 &
+site=$!
+trap 'kill $site 2>/dev/null; wait $site 2>/dev/null || true' EXIT
+address=""
+for _ in $(seq 100); do
+  address=$(grep -m1 -o 'http://[^ ]*/boards/1001/' "$scratch/site.log" 2>/dev/null || true)
+  [[ -n "$address" ]] && break
+  sleep 0.1
+done
+if [[ -z "$address" ]]; then
+  echo "screenshot: the board site did not start" >&2
+  cat "$scratch/site.log" >&2
+  exit 1
+fi
+host=${address#http://}
+host=${host%%/*}
+
+rm -f "$output"
+# The working folder lies outside the temporary folders, so the downloads land in it
+# (the save path defaults to the working folder).
+# A Chinese locale makes the fonts pick the simplified Chinese forms.
+env -u LC_ALL CORVADIN_SITE_HOST="$host" CORVADIN_IMAGE_HOST="$host" LANG=zh_CN.UTF-8 \
+  timeout 180 xvfb-run -a -s '-screen 0 1280x800x24' \
+  "$build/corvadin" --work-folder "$scratch/work" \
+    --address "$address" --auto-start --screenshot "$output"
+
+if [[ ! -s "$output" ]]; then
+  echo "screenshot: no picture was written" >&2
+  exit 1
+fi
+echo "screenshot: $output"

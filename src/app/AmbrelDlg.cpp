@@ -1,0 +1,1095 @@
+#include "app/AmbrelDlg.h"
+
+#include "app/AmbrelApp.h"
+#include "core/AppState.h"
+#include "core/RunControl.h"
+#include "source/ChangeSource.h"
+#include "source/SiteConfig.h"
+#include "splash/SplashScreenEx.h"
+#include "ui/ComboBox2.h"
+#include "ui/DlgDownSet.h"
+#include "ui/DlgFind.h"
+#include "ui/DlgSaveSet.h"
+#include "ui/MyGridCtrl.h"
+#include "ui/SiteModes.h"
+#include "ui/UserPrompts.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+// Client area (below the menu bar) in pixels: the template's 471 x 323 dialog units at
+// about 1.8 pixels each, enough for the grid's 575-pixel name column and its neighbours.
+constexpr int kClientWidth = 848;
+constexpr int kClientHeight = 592;
+constexpr int kRowHeight = 28;
+
+// Top row: site-mode list, album-kind list, address box, run buttons.
+constexpr QRect kSiteModeRect(12, 36, 126, kRowHeight);
+constexpr QRect kAlbumKindRect(142, 36, 96, kRowHeight);
+constexpr int kAddressRight = 696; // the address box's right edge stays put
+constexpr int kKindGap = 3;        // address box left of the album-kind list's right edge
+
+const QString kAboutVersion = QStringLiteral("版本号：14.07.24.01");
+
+QString ctlName(int id)
+{
+    return QStringLiteral("ctl%1").arg(id);
+}
+
+QLabel *makeLink(QWidget *parent, int id, const QString &text)
+{
+    auto *link = new QLabel(parent);
+    link->setObjectName(ctlName(id));
+    link->setText(QStringLiteral("<a href=\"%1\">%2</a>").arg(id).arg(text.toHtmlEscaped()));
+    link->setTextFormat(Qt::RichText);
+    link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    link->setOpenExternalLinks(false);
+    return link;
+}
+
+QString withSeparator(QString path)
+{
+    if (!path.endsWith(QDir::separator()))
+        path += QDir::separator();
+    return path;
+}
+
+} // namespace
+
+template <typename F> void CAmbrelDlg::OnGui(F &&f)
+{
+    if (QThread::currentThread() == thread())
+        f();
+    else
+        QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::QueuedConnection);
+}
+
+template <typename R, typename F> R CAmbrelDlg::AskGui(F &&f, R fallback)
+{
+    if (QThread::currentThread() == thread())
+        return f();
+    if (m_closing)
+        return fallback;
+    // The GUI thread keeps serving events until every run thread has been joined (see
+    // Shutdown), so this call is always answered.
+    R result = fallback;
+    QMetaObject::invokeMethod(this, [&] { result = f(); }, Qt::BlockingQueuedConnection);
+    return result;
+}
+
+CAmbrelDlg::CAmbrelDlg(AppState &app, QWidget *parent)
+    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      m_app(app)
+{
+    setObjectName(QStringLiteral("dialog102"));
+    setAcceptDrops(true);
+    BuildControls();
+    BuildMenus();
+}
+
+CAmbrelDlg::~CAmbrelDlg()
+{
+    if (!m_shutdownDone)
+        Shutdown();
+}
+
+// ---------------------------------------------------------------------------------------
+// Controls and menus
+
+void CAmbrelDlg::BuildControls()
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    m_menuBar = new QMenuBar(this);
+    m_menuBar->setObjectName(QStringLiteral("menu129"));
+    layout->setMenuBar(m_menuBar);
+    m_client = new QWidget(this);
+    m_client->setFixedSize(kClientWidth, kClientHeight);
+    layout->addWidget(m_client);
+    QWidget *c = m_client;
+
+    // Created in the template's order, which is also the tab order.
+    m_notice = new QLabel(c);
+    m_notice->setObjectName(ctlName(IDC_NOTICE));
+    m_notice->setGeometry(12, 6, 824, 24);
+    m_notice->setStyleSheet(QStringLiteral("color: #b71c1c;"));
+
+    m_siteMode = new QComboBox(c);
+    m_siteMode->setObjectName(ctlName(IDC_SITEMODE));
+    m_siteMode->setGeometry(kSiteModeRect);
+    m_siteMode->setMaxVisibleItems(24);
+
+    m_albumKind = new QComboBox(c);
+    m_albumKind->setObjectName(ctlName(IDC_ALBUMKIND));
+    m_albumKind->setGeometry(kAlbumKindRect);
+
+    m_address = new CComboBox2(c);
+    m_address->setObjectName(ctlName(IDC_ADDRESS));
+    m_address->setGeometry(kAlbumKindRect.x() + kAlbumKindRect.width() + kKindGap, 36,
+                           kAddressRight - (kAlbumKindRect.x() + kAlbumKindRect.width() + kKindGap), kRowHeight);
+
+    m_listButton = new QPushButton(QStringLiteral("获取相册"), c);
+    m_listButton->setObjectName(ctlName(IDC_LIST));
+    m_listButton->setGeometry(702, 35, 64, kRowHeight + 2);
+    m_listButton->setDefault(true);
+
+    m_downloadButton = new QPushButton(QStringLiteral("下载"), c);
+    m_downloadButton->setObjectName(ctlName(IDC_DOWNLOAD));
+    m_downloadButton->setGeometry(772, 35, 64, kRowHeight + 2);
+    m_downloadButton->setAutoDefault(false);
+    m_downloadButton->setEnabled(false);
+
+    auto *saveLabel = new QLabel(QStringLiteral("保存路径:"), c);
+    saveLabel->setObjectName(QStringLiteral("ctlSaveLabel"));
+    saveLabel->setGeometry(12, 72, 70, kRowHeight);
+
+    m_savePath = new CComboBox2(c);
+    m_savePath->setObjectName(ctlName(IDC_SAVEPATH));
+    m_savePath->setGeometry(84, 72, kAddressRight - 84, kRowHeight);
+
+    m_chooseButton = new QPushButton(QStringLiteral("设置"), c);
+    m_chooseButton->setObjectName(ctlName(IDC_CHOOSE));
+    m_chooseButton->setGeometry(702, 71, 64, kRowHeight + 2);
+    m_chooseButton->setAutoDefault(false);
+
+    m_openButton = new QPushButton(QStringLiteral("打开"), c);
+    m_openButton->setObjectName(ctlName(IDC_OPEN));
+    m_openButton->setGeometry(772, 71, 64, kRowHeight + 2);
+    m_openButton->setAutoDefault(false);
+
+    m_frame = new QGroupBox(QStringLiteral("相册列表"), c);
+    m_frame->setObjectName(ctlName(IDC_FRAME));
+    m_frame->setGeometry(12, 136, 824, 414);
+
+    m_grid = new CMyGridCtrl(m_frame);
+    m_grid->setObjectName(ctlName(IDC_GRID));
+    m_grid->setGeometry(8, 24, 808, 382);
+
+    m_selectAll = new QCheckBox(QStringLiteral("全选"), c);
+    m_selectAll->setObjectName(ctlName(IDC_SELECTALL));
+    m_selectAll->setGeometry(20, 558, 64, 24);
+
+    m_thumbs = new QCheckBox(QStringLiteral("预览图"), c);
+    m_thumbs->setObjectName(ctlName(IDC_THUMBS));
+    m_thumbs->setGeometry(92, 558, 80, 24);
+
+    m_findLink = makeLink(c, IDC_FIND, QStringLiteral("查找"));
+    m_findLink->setGeometry(184, 558, 40, 24);
+    m_filterLink = makeLink(c, IDC_FILTER, QStringLiteral("筛选"));
+    m_filterLink->setGeometry(232, 558, 40, 24);
+    m_exportLink = makeLink(c, IDC_EXPORT, QStringLiteral("导出"));
+    m_exportLink->setGeometry(280, 558, 40, 24);
+
+    m_phase = new QLabel(QStringLiteral("state1"), c);
+    m_phase->setObjectName(ctlName(IDC_PHASE));
+    m_phase->setGeometry(12, 108, 520, 24);
+
+    m_progress = new QLabel(QStringLiteral("state2"), c);
+    m_progress->setObjectName(ctlName(IDC_PROGRESS));
+    m_progress->setGeometry(536, 108, 300, 24);
+    m_progress->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    m_productLink = makeLink(c, IDC_PRODUCT, QStringLiteral("Corvadin 主页"));
+    m_productLink->setGeometry(636, 558, 200, 24);
+    m_productLink->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    connect(m_listButton, &QPushButton::clicked, this, &CAmbrelDlg::OnListCommand);
+    connect(m_downloadButton, &QPushButton::clicked, this, &CAmbrelDlg::OnDownloadCommand);
+    connect(m_chooseButton, &QPushButton::clicked, this, &CAmbrelDlg::OnChooseFolder);
+    connect(m_openButton, &QPushButton::clicked, this, &CAmbrelDlg::OnOpenFolder);
+    connect(m_selectAll, &QCheckBox::clicked, this, &CAmbrelDlg::OnSelectAll);
+    connect(m_thumbs, &QCheckBox::clicked, this, &CAmbrelDlg::OnThumbToggle);
+    connect(m_findLink, &QLabel::linkActivated, this, &CAmbrelDlg::OnFind);
+    connect(m_filterLink, &QLabel::linkActivated, this, &CAmbrelDlg::OnFilter);
+    connect(m_exportLink, &QLabel::linkActivated, this, &CAmbrelDlg::OnExport);
+    connect(m_productLink, &QLabel::linkActivated, this, &CAmbrelDlg::OnProductLink);
+    connect(m_siteMode, &QComboBox::activated, this, &CAmbrelDlg::ApplySiteMode);
+    connect(m_address, &CComboBox2::editTextChangedByUser, this, &CAmbrelDlg::ClassifyAddress);
+    connect(m_address, &QComboBox::textActivated, this, [this](const QString &text) {
+        if (!text.isEmpty())
+            m_address->setEditText(text);
+        ClassifyAddress();
+    });
+    // The run threads read copies of the box texts; any change refreshes them once the
+    // box has settled (the boxes rewrite their edit while refilling their lists).
+    const auto queueRefresh = [this] {
+        if (m_boxRefreshQueued)
+            return;
+        m_boxRefreshQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            m_boxRefreshQueued = false;
+            RefreshBoxTexts();
+        });
+    };
+    connect(m_address->lineEdit(), &QLineEdit::textChanged, this, queueRefresh);
+    connect(m_savePath->lineEdit(), &QLineEdit::textChanged, this, queueRefresh);
+}
+
+QAction *CAmbrelDlg::AddMenuEntry(QMenu *menu, int id, const QString &text)
+{
+    QAction *action = menu->addAction(text);
+    action->setData(id);
+    action->setObjectName(QStringLiteral("menu%1").arg(id));
+    return action;
+}
+
+void CAmbrelDlg::BuildMenus()
+{
+    QMenu *login = m_menuBar->addMenu(QStringLiteral("<登录>"));
+    login->setObjectName(QStringLiteral("popupLogin"));
+    const struct {
+        int id;
+        const char *text;
+    } loginEntries[] = {
+        {32781, "QQ空间/QQ群"},
+        {32782, "腾讯微博（登录时勾上下次自动登录）"},
+        {32789, "百度"},
+        {32790, "网易"},
+        {32791, "人人"},
+        {32792, "又拍（下载器没弹窗提示你登录，就不要在这里登录）"},
+        {32793, "美空"},
+        {32794, "新浪微博（登录时勾上下次自动登录）"},
+        {32803, "淘宝（强烈建议用小号登录）"},
+        {32813, "56"},
+        {32815, "虎扑"},
+        {32795, "自定义登录"},
+    };
+    // The login window is not part of this build yet; its entries are shown disabled.
+    for (const auto &e : loginEntries)
+        AddMenuEntry(login, e.id, QString::fromUtf8(e.text))->setEnabled(false);
+
+    m_settingsMenu = m_menuBar->addMenu(QStringLiteral("<设置>"));
+    m_settingsMenu->setObjectName(QStringLiteral("popupSettings"));
+    AddMenuEntry(m_settingsMenu, ID_DOWNSET, QStringLiteral("下载参数设置"));
+    AddMenuEntry(m_settingsMenu, ID_SAVESET, QStringLiteral("文件名设置"));
+    m_settingsMenu->addSeparator();
+    const auto option = [this](int id, const char *text) {
+        AddMenuEntry(m_settingsMenu, id, QString::fromUtf8(text))->setCheckable(true);
+    };
+    option(ID_OPT_LIST, "只生成迅雷下载列表");
+    option(ID_OPT_NAMES, "生成图片原始名文件");
+    m_settingsMenu->addSeparator();
+    option(ID_OPT_ORDER, "修正图片顺序");
+    option(ID_OPT_FORMAT, "修正图片格式");
+    option(ID_OPT_SKIP, "不下载以前下载过的图片");
+    option(ID_OPT_OPEN, "下载完成后打开保存路径");
+    m_settingsMenu->addSeparator();
+    option(ID_OPT_TAOBAO_MAIN, "只下载淘宝宝贝主图");
+    option(ID_OPT_TAOBAO_DESC, "只下载宝贝描述里的图片");
+    option(ID_OPT_YUPOO, "又拍相册下载大图（不勾选为下载原图，下载原图速度更慢）");
+    connect(m_settingsMenu, &QMenu::aboutToShow, this, &CAmbrelDlg::RefreshSettingsMenu);
+
+    QMenu *transfer = m_menuBar->addMenu(QStringLiteral("<导入/导出>"));
+    transfer->setObjectName(QStringLiteral("popupTransfer"));
+    AddMenuEntry(transfer, ID_IMPORT_LIST, QStringLiteral("导入下载文件并开始下载"));
+    transfer->addSeparator();
+    AddMenuEntry(transfer, ID_EXPORT_LIST, QStringLiteral("导出下载文件"));
+    AddMenuEntry(transfer, ID_EXPORT_XUNLEI, QStringLiteral("导出迅雷下载列表"));
+
+    QMenu *tools = m_menuBar->addMenu(QStringLiteral("<辅助功能>"));
+    tools->setObjectName(QStringLiteral("popupTools"));
+    AddMenuEntry(tools, ID_FILETOOL, QStringLiteral("文件处理"));
+
+    // Only makes room before the help menu.
+    QAction *spacer = m_menuBar->addAction(QString(13, QLatin1Char(' ')));
+    spacer->setData(0);
+    spacer->setObjectName(QStringLiteral("menu0"));
+    spacer->setEnabled(false);
+
+    QMenu *help = m_menuBar->addMenu(QStringLiteral("<帮助>"));
+    help->setObjectName(QStringLiteral("popupHelp"));
+    AddMenuEntry(help, ID_USAGE, QStringLiteral("使用说明"));
+    AddMenuEntry(help, ID_CONSULT, QStringLiteral("软件咨询"));
+    AddMenuEntry(help, ID_FEEDBACK, QStringLiteral("问题反馈"));
+    help->addSeparator();
+    AddMenuEntry(help, ID_ABOUT, QStringLiteral("版本信息"));
+
+    connect(m_menuBar, &QMenuBar::triggered, this, &CAmbrelDlg::OnMenuCommand);
+    RefreshSettingsMenu();
+}
+
+void CAmbrelDlg::OnMenuCommand(QAction *action)
+{
+    if (m_closing)
+        return;
+    switch (action->data().toInt()) {
+    case ID_DOWNSET: OnDownloadSettings(); break;
+    case ID_SAVESET: OnNamingSettings(); break;
+    case ID_OPT_LIST: ToggleOption(OPT_LIST_ONLY); break;
+    case ID_OPT_NAMES: ToggleOption(OPT_NAMES_FILE); break;
+    case ID_OPT_ORDER: ToggleOption(OPT_FIX_ORDER); break;
+    case ID_OPT_FORMAT: ToggleOption(OPT_FIX_FORMAT); break;
+    case ID_OPT_SKIP: ToggleOption(OPT_SKIP_DOWNLOADED); break;
+    case ID_OPT_OPEN: ToggleOption(OPT_OPEN_FOLDER); break;
+    case ID_OPT_TAOBAO_MAIN: ToggleOption(OPT_TAOBAO_MAIN); break;
+    case ID_OPT_TAOBAO_DESC: ToggleOption(OPT_TAOBAO_DESC); break;
+    case ID_OPT_YUPOO: ToggleOption(OPT_YUPOO_LARGE); break;
+    case ID_ABOUT: OnAbout(); break;
+    case ID_FEEDBACK: Prompts().OpenUrl(SiteTexts::FeedbackPage()); break;
+    case ID_CONSULT: Prompts().OpenUrl(SiteTexts::ConsultPage()); break;
+    case ID_USAGE: Prompts().OpenUrl(SiteTexts::UsagePage()); break;
+    case ID_FILETOOL: Prompts().OpenUrl(SiteTexts::FileToolPage()); break;
+    default: break; // import/export entries and the spacer carry no action
+    }
+    RefreshSettingsMenu();
+}
+
+void CAmbrelDlg::RefreshSettingsMenu()
+{
+    uint16_t options;
+    {
+        std::lock_guard lock(m_app.settingsMutex);
+        options = m_app.settings.SaveSet[SITE_MODE_BOARD].wOptions;
+    }
+    const int mode = SITE_MODE_BOARD; // the active site mode is always the board site
+    const struct {
+        int id;
+        uint16_t flag;
+        int onlyInMode; // -1: always enabled
+    } flags[] = {
+        {ID_OPT_LIST, OPT_LIST_ONLY, -1},      {ID_OPT_NAMES, OPT_NAMES_FILE, -1},
+        {ID_OPT_ORDER, OPT_FIX_ORDER, -1},     {ID_OPT_FORMAT, OPT_FIX_FORMAT, -1},
+        {ID_OPT_SKIP, OPT_SKIP_DOWNLOADED, -1}, {ID_OPT_OPEN, OPT_OPEN_FOLDER, -1},
+        {ID_OPT_TAOBAO_MAIN, OPT_TAOBAO_MAIN, 11}, {ID_OPT_TAOBAO_DESC, OPT_TAOBAO_DESC, 11},
+        {ID_OPT_YUPOO, OPT_YUPOO_LARGE, 7},
+    };
+    for (QAction *action : m_settingsMenu->actions()) {
+        const int id = action->data().toInt();
+        for (const auto &f : flags) {
+            if (f.id != id)
+                continue;
+            action->setChecked((options & f.flag) != 0);
+            action->setEnabled(f.onlyInMode < 0 || f.onlyInMode == mode);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Start-up
+
+void CAmbrelDlg::Initialise(const Startup &startup)
+{
+    m_startup = startup;
+    setWindowTitle(QStringLiteral("Corvadin"));
+    setWindowIcon(QIcon(QStringLiteral(":/corvadin.png")));
+    m_notice->setText(SiteTexts::NoticeLine());
+    SetupColumns();
+
+    const QString clip = GetClipboardText().trimmed();
+    if (!clip.isEmpty() && clip.size() < 200)
+        m_address->setEditText(clip);
+
+    m_app.Initialise();
+    {
+        std::lock_guard lock(m_app.settingsMutex);
+        for (int i = 0; i < HISTORY_COUNT; ++i) {
+            const QString address = FieldText(m_app.settings.AddressHistory[i]);
+            if (!address.isEmpty())
+                m_address->AddItemText(address);
+            const QString path = FieldText(m_app.settings.SavePathHistory[i]);
+            if (!path.isEmpty())
+                m_savePath->AddItemText(path);
+        }
+    }
+    // The newest save-path history entry, else the working folder (or Documents/Corvadin
+    // when the working folder is a temporary one).
+    m_savePath->setEditText(m_app.StartupSavePath());
+    if (!m_startup.address.isEmpty())
+        m_address->setEditText(m_startup.address);
+    RefreshBoxTexts();
+    RefreshSettingsMenu();
+
+    if (m_startup.splash) {
+        m_splash = new CSplashScreenEx(this);
+        m_splash->SetBitmap(QPixmap(QStringLiteral(":/splash.png")));
+        m_splash->SetText(SiteTexts::SplashText());
+        m_splash->ShowSplash();
+    }
+    try {
+        m_startupThread = std::thread([this] { StartupWorker(); });
+    } catch (const std::system_error &) {
+        // Without the worker, do its work here.
+        OnStartupDone();
+        StartupWorker();
+    }
+    hide();
+}
+
+void CAmbrelDlg::StartupWorker()
+{
+    OnGui([this] { OnStartupDone(); });
+    AskGui([this] {
+        const QSignalBlocker blocker(m_siteMode);
+        m_siteMode->clear();
+        m_siteMode->addItems(SiteModes::ModeNames());
+        m_siteMode->setCurrentIndex(SITE_MODE_BOARD);
+        return true;
+    }, false);
+    AskGui([this] {
+        ClassifyAddress();
+        return true;
+    }, false);
+    m_app.ready = 1;
+    AskGui([this] {
+        ApplySiteMode();
+        return true;
+    }, false);
+    m_startupFinished = true;
+    if (m_startup.autoStart) {
+        OnGui([this] {
+            if (!m_closing)
+                OnListCommand();
+        });
+    }
+}
+
+void CAmbrelDlg::OnStartupDone()
+{
+    if (m_closing)
+        return;
+    if (m_splash)
+        m_splash->FadeOutAndDestroy();
+    show();
+    raise();
+    activateWindow();
+    m_app.ready = 1;
+}
+
+// ---------------------------------------------------------------------------------------
+// Site modes
+
+void CAmbrelDlg::ClassifyAddress()
+{
+    const QString text = m_address->currentText();
+    if (!text.contains(QStringLiteral("http://")) && !text.contains(QStringLiteral("https://")))
+        return;
+    int kind = 0;
+    const int mode = ClassifySiteMode(text, m_siteMode->currentIndex(), m_app.site.siteHost, &kind);
+    m_siteMode->setCurrentIndex(mode);
+    ApplySiteMode();
+    if (m_siteMode->currentIndex() == 0)
+        m_albumKind->setCurrentIndex(kind);
+}
+
+void CAmbrelDlg::ApplySiteMode()
+{
+    // The active mode is always the board site; the list only changes the top row. The
+    // run threads own the source fields while they run.
+    if (m_app.ListState == 0 && m_app.DownState == 0)
+        m_app.source.siteMode = SITE_MODE_BOARD;
+    QRect box = m_address->geometry();
+    const int right = box.x() + box.width();
+    if (m_siteMode->currentIndex() == 0) {
+        m_albumKind->clear();
+        m_albumKind->addItems(SiteModes::AlbumKindNames());
+        m_albumKind->show();
+        box.setLeft(m_albumKind->x() + m_albumKind->width() + kKindGap);
+        m_albumKind->setCurrentIndex(0);
+    } else {
+        m_albumKind->hide();
+        box.setLeft(m_albumKind->x());
+    }
+    box.setWidth(right - box.x());
+    m_address->setGeometry(box);
+}
+
+// ---------------------------------------------------------------------------------------
+// Grid
+
+void CAmbrelDlg::SetupColumns()
+{
+    m_selectAll->setChecked(false);
+    m_grid->SetupColumns(m_app.bThumbMode != 0, m_app.thumbWidth, m_app.thumbsPerRow);
+}
+
+void CAmbrelDlg::OnSelectAll()
+{
+    if (m_selectAll->isChecked())
+        m_grid->SelectAllCells();
+    else
+        m_grid->clearSelection();
+}
+
+void CAmbrelDlg::WaitForRebuild()
+{
+    // The rebuild thread may be waiting for the GUI thread (GridAppendRow), so wait by
+    // serving events, never by joining a running thread.
+    if (m_app.ConvertState != 0) {
+        m_app.ConvertState = 2;
+        while (m_app.ConvertState != 0)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    if (m_rebuildThread.joinable())
+        m_rebuildThread.join(); // done: ConvertState is back at 0
+}
+
+void CAmbrelDlg::OnThumbToggle()
+{
+    if (m_closing)
+        return;
+    if (m_app.ListState != 0) {
+        // A retrieval is filling the grid (the box is about to be disabled).
+        m_thumbs->setChecked(!m_thumbs->isChecked());
+        return;
+    }
+    if (m_app.ConvertState != 0) {
+        if (Prompts().AskYesNo(this, QStringLiteral("模式转换未完成,是否中断?"), QStringLiteral("提示")))
+            m_app.ConvertState = 2;
+        m_thumbs->setChecked(!m_thumbs->isChecked()); // undo the click
+        return;
+    }
+    const bool thumbs = m_thumbs->isChecked();
+    if (thumbs && m_findBox)
+        m_findBox->hide();
+    if (m_rebuildThread.joinable())
+        m_rebuildThread.join(); // ConvertState 0: the last rebuild has ended
+    m_app.ConvertState = 1;
+    m_app.bThumbMode = thumbs ? 1 : 0;
+    ApplyLinkStates();
+    SetupColumns();
+    try {
+        m_rebuildThread = std::thread([this] { RebuildAlbumRows(m_app, *this); });
+    } catch (const std::system_error &) {
+        m_app.ConvertState = 0;
+    }
+}
+
+void CAmbrelDlg::ApplyLinkStates()
+{
+    // Find and filter work on list rows only; none of the three while a retrieval runs.
+    const bool listMode = m_app.bThumbMode == 0;
+    m_findLink->setEnabled(listMode && !m_listRunning);
+    m_filterLink->setEnabled(listMode && !m_listRunning);
+    m_exportLink->setEnabled(!m_listRunning);
+}
+
+CDlgFind *CAmbrelDlg::FindBox() const
+{
+    return m_findBox.data();
+}
+
+void CAmbrelDlg::OnFind()
+{
+    if (m_closing)
+        return;
+    if (!m_findBox) {
+        m_findBox = new CDlgFind(this);
+        m_findBox->setModal(false);
+    }
+    m_findBox->SetGrid(m_grid);
+    m_findBox->SetMode(1);
+    m_findBox->show();
+    m_findBox->adjustSize();
+    m_findBox->move(frameGeometry().center() - m_findBox->rect().center());
+    m_findBox->raise();
+    m_findBox->activateWindow();
+}
+
+void CAmbrelDlg::OnFilter()
+{
+    if (m_closing)
+        return;
+    if (m_findBox)
+        m_findBox->hide();
+    CDlgFind filter(this);
+    filter.SetGrid(m_grid);
+    filter.SetMode(0);
+    if (filter.exec() != QDialog::Accepted)
+        return;
+    WaitForRebuild();
+    m_app.strFilter = filter.Keyword();
+    m_grid->CutToHeader();
+    RebuildAlbumRows(m_app, *this); // on this thread: every service call runs at once
+}
+
+void CAmbrelDlg::OnExport()
+{
+    if (!m_closing)
+        m_grid->ExportCsv();
+}
+
+void CAmbrelDlg::OnProductLink()
+{
+    Prompts().OpenUrl(SiteTexts::ProductPage());
+}
+
+// ---------------------------------------------------------------------------------------
+// Save folder
+
+void CAmbrelDlg::RememberSavePath(const QString &path)
+{
+    bool added;
+    {
+        std::lock_guard lock(m_app.settingsMutex);
+        added = RememberText(m_app.settings.SavePathHistory, path);
+        if (added)
+            SaveSettings(m_app.settings, m_app.strWorkFolder);
+    }
+    if (added)
+        m_savePath->AddItemText(path);
+}
+
+void CAmbrelDlg::OnChooseFolder()
+{
+    if (m_closing)
+        return;
+    QString folder = Prompts().ChooseFolder(this, QStringLiteral("请选择文件保存目录："));
+    if (folder.isEmpty())
+        return;
+    folder = withSeparator(QDir::toNativeSeparators(folder));
+    m_savePath->setEditText(folder);
+    RefreshBoxTexts();
+    RememberSavePath(folder);
+}
+
+void CAmbrelDlg::DropPath(const QString &dropped)
+{
+    QString path = QDir::toNativeSeparators(dropped).left(512);
+    if (path.isEmpty())
+        return;
+    const QChar sep = QDir::separator();
+    // A dot after the last separator marks a file: its folder is taken.
+    const qsizetype lastSep = path.lastIndexOf(sep);
+    if (path.lastIndexOf(QLatin1Char('.')) > lastSep)
+        path.truncate(std::max<qsizetype>(lastSep, 0));
+    path = withSeparator(path);
+    m_savePath->setEditText(path);
+    RefreshBoxTexts();
+    RememberSavePath(path); // refuses 400 characters and more, and known paths
+}
+
+void CAmbrelDlg::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+    else
+        QDialog::dragEnterEvent(event);
+}
+
+void CAmbrelDlg::dropEvent(QDropEvent *event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.isEmpty() || m_closing) {
+        QDialog::dropEvent(event);
+        return;
+    }
+    const QUrl &first = urls.first();
+    DropPath(first.isLocalFile() ? first.toLocalFile() : first.toString());
+    event->acceptProposedAction();
+}
+
+void CAmbrelDlg::OnOpenFolder()
+{
+    if (m_closing)
+        return;
+    QString folder;
+    if (m_app.bWorkersBusy)
+        folder = m_app.downloads.folder();
+    else
+        folder = m_savePath->currentText().trimmed();
+    if (!folder.isEmpty())
+        Prompts().OpenUrl(folder);
+}
+
+// ---------------------------------------------------------------------------------------
+// Menu commands
+
+void CAmbrelDlg::ToggleOption(uint16_t flag)
+{
+    {
+        std::lock_guard lock(m_app.settingsMutex);
+        uint16_t &options = m_app.settings.SaveSet[SITE_MODE_BOARD].wOptions;
+        options ^= flag;
+        if (flag == OPT_TAOBAO_MAIN && (options & OPT_TAOBAO_MAIN))
+            options &= uint16_t(~OPT_TAOBAO_DESC);
+        if (flag == OPT_TAOBAO_DESC && (options & OPT_TAOBAO_DESC))
+            options &= uint16_t(~OPT_TAOBAO_MAIN);
+        SaveSettings(m_app.settings, m_app.strWorkFolder);
+    }
+    RefreshSettingsMenu();
+}
+
+void CAmbrelDlg::OnDownloadSettings()
+{
+    ST_DOWNSET record;
+    {
+        std::lock_guard lock(m_app.settingsMutex);
+        record = m_app.settings.DownSet[SITE_MODE_BOARD];
+    }
+    CDlgDownSet dialog(&record, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    std::lock_guard lock(m_app.settingsMutex);
+    m_app.settings.DownSet[SITE_MODE_BOARD] = record;
+    SaveSettings(m_app.settings, m_app.strWorkFolder);
+}
+
+void CAmbrelDlg::OnNamingSettings()
+{
+    ST_SAVESET record;
+    {
+        std::lock_guard lock(m_app.settingsMutex);
+        record = m_app.settings.SaveSet[SITE_MODE_BOARD];
+    }
+    CDlgSaveSet dialog(&record, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    std::lock_guard lock(m_app.settingsMutex);
+    // The option bits are the menu's; the dialog does not own them.
+    record.wOptions = m_app.settings.SaveSet[SITE_MODE_BOARD].wOptions;
+    m_app.settings.SaveSet[SITE_MODE_BOARD] = record;
+    SaveSettings(m_app.settings, m_app.strWorkFolder);
+}
+
+QDialog *CAmbrelDlg::CreateAboutBox()
+{
+    auto *box = new QDialog(this, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    box->setObjectName(QStringLiteral("dialog100"));
+    box->setWindowTitle(QStringLiteral("关于"));
+    auto *icon = new QLabel(box);
+    icon->setPixmap(QPixmap(QStringLiteral(":/corvadin.png")).scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    auto *version = new QLabel(kAboutVersion, box);
+    version->setObjectName(QStringLiteral("about1014"));
+    auto *second = new QLabel(SiteTexts::AboutSecondLine(), box);
+    second->setObjectName(QStringLiteral("aboutSecondLine"));
+    second->setWordWrap(true);
+    auto *ok = new QPushButton(QStringLiteral("确定"), box);
+    ok->setObjectName(QStringLiteral("aboutOk"));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, box, &QDialog::accept);
+    auto *texts = new QVBoxLayout;
+    texts->addWidget(version);
+    texts->addWidget(second);
+    auto *row = new QHBoxLayout;
+    row->addWidget(icon, 0, Qt::AlignTop);
+    row->addLayout(texts, 1);
+    auto *layout = new QVBoxLayout(box);
+    layout->addLayout(row);
+    layout->addWidget(ok, 0, Qt::AlignRight);
+    return box;
+}
+
+void CAmbrelDlg::OnAbout()
+{
+    QDialog *box = CreateAboutBox();
+    box->exec();
+    delete box;
+}
+
+// ---------------------------------------------------------------------------------------
+// Run commands
+
+void CAmbrelDlg::RefreshBoxTexts()
+{
+    std::lock_guard lock(m_boxMutex);
+    m_addressCopy = m_address->currentText();
+    m_savePathCopy = m_savePath->currentText();
+}
+
+void CAmbrelDlg::OnListCommand()
+{
+    if (m_closing || m_app.ready != 1)
+        return;
+    if (m_app.ListState == 0) {
+        WaitForRebuild();
+        SetupColumns();
+        m_grid->ClearImages();
+        RefreshBoxTexts();
+    }
+    ListCommand(m_app, *this);
+}
+
+void CAmbrelDlg::OnDownloadCommand()
+{
+    if (m_closing)
+        return;
+    RefreshBoxTexts();
+    DownloadCommand(m_app, *this);
+}
+
+// ---------------------------------------------------------------------------------------
+// WindowServices
+
+void CAmbrelDlg::ShowListRunning()
+{
+    OnGui([this] {
+        m_listRunning = true;
+        m_siteMode->setEnabled(false);
+        m_downloadButton->setEnabled(false);
+        m_address->setEnabled(false);
+        m_thumbs->setEnabled(false);
+        m_selectAll->setChecked(false);
+        m_listButton->setText(QStringLiteral("终止获取"));
+        m_frame->setTitle(QStringLiteral("相册列表"));
+        m_phase->setText(QStringLiteral("正在获取相册列表，请稍等..."));
+        m_progress->clear();
+        m_notice->hide(); // for good: nothing shows it again
+        ApplyLinkStates();
+    });
+}
+
+void CAmbrelDlg::ShowListIdle(int albumCount)
+{
+    OnGui([this, albumCount] {
+        m_listRunning = false;
+        m_siteMode->setEnabled(true);
+        m_downloadButton->setEnabled(albumCount >= 1);
+        m_listButton->setText(QStringLiteral("获取相册"));
+        m_address->setEnabled(true);
+        m_thumbs->setEnabled(true);
+        ApplyLinkStates();
+        if (albumCount == 0 && !m_startup.screenshotFile.isEmpty())
+            TakeScreenshotAndClose(); // nothing will be downloaded
+    });
+}
+
+void CAmbrelDlg::ShowDownloading()
+{
+    OnGui([this] {
+        m_downloadButton->setText(QStringLiteral("终止下载"));
+        m_siteMode->setEnabled(false);
+        m_listButton->setEnabled(false);
+        m_chooseButton->setEnabled(false);
+        m_address->setEnabled(false);
+        m_savePath->setEnabled(false);
+    });
+}
+
+void CAmbrelDlg::ShowDownloadDone()
+{
+    OnGui([this] {
+        {
+            std::lock_guard lock(m_progressMutex);
+            m_pendingProgress.clear(); // older than the end of the run
+        }
+        m_downloadButton->setText(QStringLiteral("下载"));
+        m_siteMode->setEnabled(true);
+        m_listButton->setEnabled(true);
+        m_chooseButton->setEnabled(true);
+        m_address->setEnabled(true);
+        m_savePath->setEnabled(true);
+        m_phase->setText(QStringLiteral("下载完毕"));
+        m_progress->clear();
+        if (!m_startup.screenshotFile.isEmpty())
+            TakeScreenshotAndClose();
+    });
+}
+
+void CAmbrelDlg::SetPhaseText(const QString &text)
+{
+    OnGui([this, text] { m_phase->setText(text); });
+}
+
+void CAmbrelDlg::SetProgressText(const QString &text)
+{
+    if (QThread::currentThread() == thread()) {
+        m_progress->setText(text);
+        return;
+    }
+    // Only the newest text matters: one queued update carries whatever is newest when
+    // the GUI thread gets to it.
+    std::lock_guard lock(m_progressMutex);
+    m_pendingProgress = text;
+    if (m_progressQueued)
+        return;
+    m_progressQueued = true;
+    QMetaObject::invokeMethod(this, [this] {
+        QString latest;
+        bool any;
+        {
+            std::lock_guard lock(m_progressMutex);
+            m_progressQueued = false;
+            latest = m_pendingProgress;
+            any = !latest.isNull();
+            m_pendingProgress = QString();
+        }
+        if (any)
+            m_progress->setText(latest);
+    }, Qt::QueuedConnection);
+}
+
+void CAmbrelDlg::SetAlbumFrameCaption(const QString &text)
+{
+    OnGui([this, text] { m_frame->setTitle(text); });
+}
+
+void CAmbrelDlg::ShowMessage(const QString &text)
+{
+    OnGui([this, text] {
+        if (!m_closing)
+            Prompts().Message(this, text);
+    });
+}
+
+QString CAmbrelDlg::AddressText()
+{
+    if (QThread::currentThread() == thread())
+        return m_address->currentText();
+    std::lock_guard lock(m_boxMutex);
+    return m_addressCopy;
+}
+
+QString CAmbrelDlg::SavePathText()
+{
+    if (QThread::currentThread() == thread())
+        return m_savePath->currentText();
+    std::lock_guard lock(m_boxMutex);
+    return m_savePathCopy;
+}
+
+void CAmbrelDlg::AppendAddressItem(const QString &text)
+{
+    OnGui([this, text] { m_address->AddItemText(text); });
+}
+
+int CAmbrelDlg::GridAppendRow(int height)
+{
+    return AskGui([this, height] { return m_grid->AppendRow(height); }, -1);
+}
+
+void CAmbrelDlg::GridSetCell(int row, int col, const QString &text, int itemData, int image)
+{
+    OnGui([=, this] { m_grid->SetCell(row, col, text, itemData, image); });
+}
+
+void CAmbrelDlg::GridSelectAll()
+{
+    OnGui([this] { m_grid->SelectAllCells(); });
+}
+
+void CAmbrelDlg::GridRefresh()
+{
+    OnGui([this] { m_grid->viewport()->update(); });
+}
+
+int CAmbrelDlg::AddThumbnail(const QString &pictureFile)
+{
+    // Decoding is the caller's work; only the image list is the GUI thread's.
+    const QImage picture(pictureFile);
+    if (picture.isNull()) {
+        ShowMessage(QStringLiteral("err1"));
+        return -1;
+    }
+    const QImage thumb = picture.scaled(m_app.thumbWidth, m_app.thumbHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return AskGui([this, thumb] { return m_grid->AddImage(thumb); }, -1);
+}
+
+QList<int> CAmbrelDlg::ChosenAlbums()
+{
+    return AskGui([this] { return m_grid->SelectedAlbums(m_app.bThumbMode != 0, m_app.albums.count()); }, QList<int>());
+}
+
+void CAmbrelDlg::StartDownloadRun()
+{
+    OnGui([this] {
+        if (m_closing)
+            return;
+        RefreshBoxTexts();
+        DownloadCommand(m_app, *this);
+    });
+}
+
+void CAmbrelDlg::BatchFinished(unsigned, int)
+{
+    // Only acknowledged.
+}
+
+void CAmbrelDlg::OpenFolder(const QString &folder)
+{
+    OnGui([this, folder] {
+        if (!m_closing)
+            Prompts().OpenUrl(folder);
+    });
+}
+
+// ---------------------------------------------------------------------------------------
+// Screenshot and closing
+
+void CAmbrelDlg::TakeScreenshotAndClose()
+{
+    if (m_screenshotTaken)
+        return;
+    m_screenshotTaken = true;
+    // Let the last texts paint first.
+    QTimer::singleShot(500, this, [this] {
+        grab().save(m_startup.screenshotFile);
+        close();
+    });
+}
+
+void CAmbrelDlg::reject()
+{
+    // Esc closes the window the same way as the close box.
+    if (!m_shutdownDone) {
+        close();
+        return;
+    }
+    QDialog::reject();
+}
+
+void CAmbrelDlg::closeEvent(QCloseEvent *event)
+{
+    if (!m_shutdownDone) {
+        if (m_closing) { // already stopping
+            event->ignore();
+            return;
+        }
+        Shutdown();
+    }
+    QDialog::closeEvent(event);
+}
+
+void CAmbrelDlg::Shutdown()
+{
+    m_closing = true;
+    setEnabled(false);
+    if (m_findBox)
+        m_findBox->hide();
+    // StopAll joins the run threads, which may be waiting for this thread: it runs on a
+    // helper while this thread goes on serving events.
+    std::atomic<bool> finished{false};
+    std::thread helper([this, &finished] {
+        StopAll(m_app); // also asks a rebuild to stop
+        if (m_rebuildThread.joinable())
+            m_rebuildThread.join();
+        if (m_startupThread.joinable())
+            m_startupThread.join();
+        finished = true;
+    });
+    while (!finished) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (!finished)
+            QThread::msleep(2);
+    }
+    helper.join();
+    if (m_splash)
+        delete m_splash.data();
+    m_shutdownDone = true;
+}

@@ -1,0 +1,36 @@
+// corvadin: the desktop window. See AmbrelApp.h for the command line.
+#include "app/AmbrelApp.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+int main(int argc, char **argv)
+{
+    // --help and --version need no display: answer them without the window system.
+    bool textOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        for (const char *name : {"-h", "--help", "-?", "--help-all", "-v", "--version"})
+            textOnly = textOnly || std::strcmp(argv[i], name) == 0;
+    }
+    std::unique_ptr<QCoreApplication> qapp;
+    if (textOnly)
+        qapp = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        qapp = std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Corvadin"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("14.07.24.01"));
+    if (!textOnly)
+        QGuiApplication::setDesktopFileName(QStringLiteral("corvadin"));
+
+    StartOptions options;
+    QString message;
+    int exitCode = 0;
+    if (!ParseStartOptions(QCoreApplication::arguments(), &options, &message, &exitCode)) {
+        std::fputs(message.toLocal8Bit().constData(), exitCode == 0 ? stdout : stderr);
+        return exitCode;
+    }
+    CAmbrelApp app(options);
+    return app.Run();
+}

@@ -1,0 +1,693 @@
+// The main window end to end: start-up, the list and download commands against the
+// local board site, stopping and closing mid-run, and the window's own commands (drops,
+// option toggles, the thumbnail toggle, the menus). Offscreen; the user's answers come
+// from a scripted UserPrompts.
+#include "app/AmbrelDlg.h"
+#include "core/AppState.h"
+#include "settings/SoftData.h"
+#include "splash/SplashScreenEx.h"
+#include "source/ChangeSource.h"
+#include "ui/ComboBox2.h"
+#include "ui/DlgFind.h"
+#include "ui/MyGridCtrl.h"
+#include "ui/UserPrompts.h"
+
+#include "BoardSite.h"
+#include "TestSupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDirIterator>
+#include <QDropEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSet>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace std::chrono_literals;
+
+QT_BEGIN_NAMESPACE
+// Readable failure messages.
+static void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE
+
+namespace {
+
+class ScriptedPrompts : public UserPrompts {
+public:
+    QStringList messages;
+    QStringList questions;
+    bool answerYes = false;
+    QString folder; // answer of the folder browser
+    QStringList opened;
+
+    void Message(QWidget *, const QString &text, const QString &) override { messages << text; }
+    bool AskYesNo(QWidget *, const QString &text, const QString &title) override
+    {
+        questions << title + QLatin1Char('|') + text;
+        return answerYes;
+    }
+    QString ChooseFolder(QWidget *, const QString &) override { return folder; }
+    QString SaveFileName(QWidget *, const QString &, const QString &) override { return {}; }
+    void OpenUrl(const QString &target) override { opened << target; }
+};
+
+// Contents of every file of a folder tree except the run's side files; a temporary or
+// partial file shows up as contents the site never served.
+QList<QByteArray> PictureFiles(const QString &folder)
+{
+    QList<QByteArray> pictures;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString name = it.fileName();
+        if (name == QLatin1String("pic.kzv") || name.endsWith(QLatin1String(".txt")) || name.endsWith(QLatin1String(".lst")))
+            continue;
+        QFile f(path);
+        if (f.open(QIODevice::ReadOnly))
+            pictures << f.readAll();
+    }
+    return pictures;
+}
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetPrompts(&prompts);
+        QGuiApplication::clipboard()->clear();
+        BoardSite::Options options;
+        options.demoBoard = false;
+        site = std::make_unique<BoardSite>(options);
+        ASSERT_TRUE(site->start(0));
+        site->addBoard(BoardSite::makeBoard(QStringLiteral("11"), QStringLiteral("Alpha"), QStringLiteral("alice"), 25, 7, 2048, 4096));
+
+        work = sandbox.path() + QStringLiteral("work") + QDir::separator();
+        save = sandbox.path() + QStringLiteral("save") + QDir::separator();
+        QDir().mkpath(work);
+        // The newest save-path history entry is what the save box shows at start-up, so
+        // nothing lands outside the sandbox.
+        ST_SOFTDATA data{};
+        LoadSettings(data, work);
+        SetFieldText(data.SavePathHistory[0], save);
+        SaveSettings(data, work);
+
+        app = std::make_unique<AppState>(work);
+        app->site.siteHost = site->hostPort();
+        app->site.defaultImageHost = site->hostPort();
+        app->timings.pageTimeoutMs = 3000;
+        app->timings.boardAttempts = 1;
+        app->timings.boardRetryDelaySeconds = 0;
+        window = std::make_unique<CAmbrelDlg>(*app);
+    }
+
+    void TearDown() override
+    {
+        window.reset();
+        app.reset();
+        site->stop();
+        SetPrompts(nullptr);
+    }
+
+    void Start(const QString &address = QString(), bool splash = false)
+    {
+        CAmbrelDlg::Startup startup;
+        startup.address = address;
+        startup.splash = splash;
+        window->Initialise(startup);
+        ASSERT_TRUE(waitFor([&] { return window->StartupFinished() && window->isVisible(); }, 5s));
+        EXPECT_EQ(app->ready, 1);
+    }
+
+    template <typename T = QWidget> T *ctl(int id) const
+    {
+        return window->findChild<T *>(QStringLiteral("ctl%1").arg(id));
+    }
+    QPushButton *button(int id) const { return ctl<QPushButton>(id); }
+    QComboBox *combo(int id) const { return ctl<QComboBox>(id); }
+    QString text(int id) const
+    {
+        if (auto *label = ctl<QLabel>(id))
+            return label->text();
+        if (auto *b = ctl<QAbstractButton>(id))
+            return b->text();
+        if (auto *box = ctl<QComboBox>(id))
+            return box->currentText();
+        return {};
+    }
+    QAction *menuEntry(int id) const { return window->findChild<QAction *>(QStringLiteral("menu%1").arg(id)); }
+
+    bool waitPhase(const QString &phase, std::chrono::milliseconds timeout = 15s)
+    {
+        return waitFor([&] { return text(1009) == phase; }, timeout);
+    }
+
+    QSet<QByteArray> BoardPictures(const QString &id) const
+    {
+        QSet<QByteArray> bytes;
+        for (const BoardSite::Pin &pin : site->board(id).pins)
+            bytes.insert(site->pictureBytes(pin.key));
+        return bytes;
+    }
+
+    // A board whose pictures take seconds to arrive, for stopping and closing mid-run.
+    void AddSlowBoard()
+    {
+        site->addBoard(BoardSite::makeBoard(QStringLiteral("31"), QStringLiteral("Slow"), QStringLiteral("bob"), 40, 3, 20000, 30000));
+        BoardSite::Options options = site->options();
+        options.bandwidthBytesPerSec = 40000;
+        site->setOptions(options);
+    }
+
+    Sandbox sandbox;
+    QString work;
+    QString save;
+    ScriptedPrompts prompts;
+    std::unique_ptr<BoardSite> site;
+    std::unique_ptr<AppState> app;
+    std::unique_ptr<CAmbrelDlg> window;
+};
+
+// ----------------------------------------------------------------------------------------
+// Start-up
+
+TEST_F(WindowTest, StartupShowsTheWindowReadyWithItsInitialLook)
+{
+    Start(QString(), true);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Corvadin"));
+    EXPECT_EQ(text(1013), SiteTexts::NoticeLine());
+    EXPECT_TRUE(ctl(1013)->isVisible());
+    EXPECT_EQ(combo(1002)->currentIndex(), 18);
+    EXPECT_FALSE(ctl(1035)->isVisible());
+    EXPECT_EQ(ctl(1001)->x(), ctl(1035)->x()); // the address box takes the freed room
+    EXPECT_EQ(text(1004), QStringLiteral("获取相册"));
+    EXPECT_TRUE(button(1004)->isDefault());
+    EXPECT_EQ(text(1005), QStringLiteral("下载"));
+    EXPECT_FALSE(button(1005)->isEnabled());
+    EXPECT_EQ(text(1009), QStringLiteral("state1"));
+    EXPECT_EQ(text(1006), QStringLiteral("state2"));
+    EXPECT_EQ(ctl<QGroupBox>(1011)->title(), QStringLiteral("相册列表"));
+    EXPECT_EQ(text(1000), save); // history entry 0 wins
+    EXPECT_EQ(ctl<CComboBox2>(1000)->ItemTexts(), QStringList{save});
+    CMyGridCtrl *grid = ctl<CMyGridCtrl>(1003);
+    ASSERT_NE(grid, nullptr);
+    EXPECT_EQ(grid->CellText(0, 1), QStringLiteral("名称"));
+    EXPECT_EQ(grid->columnWidth(1), 575);
+    EXPECT_GE(grid->viewport()->width(), 50 + 575 + 50 + 100); // every visible column fits
+    // The splash is gone once the window shows.
+    EXPECT_TRUE(waitFor([&] { return window->findChild<CSplashScreenEx *>() == nullptr; }, 2s));
+}
+
+TEST_F(WindowTest, SplashCutsOutTheColourKeyAndShowsItsText)
+{
+    CAmbrelDlg::Startup startup;
+    startup.splash = true;
+    window->Initialise(startup);
+    auto *splash = window->findChild<CSplashScreenEx *>();
+    ASSERT_NE(splash, nullptr); // shown until the start-up worker reports
+    EXPECT_EQ(splash->Text(), SiteTexts::SplashText());
+    const QRegion shape = splash->mask();
+    EXPECT_FALSE(shape.contains(QPoint(0, 0)));              // corner: colour key
+    EXPECT_TRUE(shape.contains(splash->rect().center()));   // the board itself
+    ASSERT_TRUE(waitFor([&] { return app->ready == 1 && window->isVisible(); }, 5s));
+}
+
+TEST_F(WindowTest, ClipboardTextPrefillsTheAddressBox)
+{
+    const struct {
+        QString clipboard;
+        QString expected;
+    } cases[] = {
+        {QStringLiteral("  http://a.example/boards/1/  "), QStringLiteral("http://a.example/boards/1/")},
+        {QString(199, QLatin1Char('x')), QString(199, QLatin1Char('x'))},
+        {QString(200, QLatin1Char('x')), QString()},
+        {QStringLiteral("   "), QString()},
+    };
+    for (const auto &c : cases) {
+        QGuiApplication::clipboard()->setText(c.clipboard);
+        CAmbrelDlg dialog(*app);
+        CAmbrelDlg::Startup startup;
+        startup.splash = false;
+        dialog.Initialise(startup);
+        EXPECT_EQ(dialog.findChild<QComboBox *>(QStringLiteral("ctl1001"))->currentText(), c.expected)
+            << c.clipboard.size() << " characters";
+        ASSERT_TRUE(waitFor([&] { return app->ready == 1 && dialog.isVisible(); }, 5s));
+        dialog.close();
+        app->ready = 0;
+    }
+}
+
+// ----------------------------------------------------------------------------------------
+// Run control
+
+TEST_F(WindowTest, ListAndDownloadEndToEnd)
+{
+    BoardSite::Options options = site->options();
+    options.latencyMs = 150; // long enough to see each look
+    site->setOptions(options);
+    Start(site->boardUrl(QStringLiteral("11")));
+
+    button(1004)->click();
+    ASSERT_TRUE(waitFor([&] { return text(1004) == QStringLiteral("终止获取"); }, 5s));
+    EXPECT_EQ(text(1009), QStringLiteral("正在获取相册列表，请稍等..."));
+    EXPECT_FALSE(ctl(1013)->isVisible()); // the notice line is gone for good
+    EXPECT_FALSE(button(1005)->isEnabled());
+    EXPECT_FALSE(ctl(1001)->isEnabled());
+    EXPECT_FALSE(ctl(1014)->isEnabled());
+    EXPECT_FALSE(ctl(1034)->isEnabled());
+
+    ASSERT_TRUE(waitFor([&] { return text(1005) == QStringLiteral("终止下载"); }, 10s));
+    EXPECT_FALSE(button(1004)->isEnabled());
+    EXPECT_FALSE(ctl(1000)->isEnabled());
+    EXPECT_FALSE(ctl(1007)->isEnabled());
+
+    ASSERT_TRUE(waitPhase(QStringLiteral("下载完毕")));
+    EXPECT_EQ(text(1004), QStringLiteral("获取相册"));
+    EXPECT_TRUE(button(1004)->isEnabled());
+    EXPECT_EQ(text(1005), QStringLiteral("下载"));
+    EXPECT_TRUE(button(1005)->isEnabled());
+    EXPECT_TRUE(ctl(1000)->isEnabled());
+    EXPECT_EQ(text(1006), QString());
+    EXPECT_EQ(ctl<QGroupBox>(1011)->title(), QStringLiteral("相册列表(共1个)"));
+
+    CMyGridCtrl *grid = ctl<CMyGridCtrl>(1003);
+    ASSERT_EQ(grid->RowCount(), 2);
+    EXPECT_EQ(grid->CellText(1, 0), QStringLiteral("0001"));
+    EXPECT_EQ(grid->CellText(1, 1), QStringLiteral("Alpha"));
+    EXPECT_EQ(grid->CellText(1, 2), QStringLiteral("  25"));
+    EXPECT_EQ(grid->ItemData(1, 0), 0);
+
+    const QList<QByteArray> files = PictureFiles(save + QStringLiteral("alice"));
+    EXPECT_EQ(files.size(), 25);
+    const QSet<QByteArray> expected = BoardPictures(QStringLiteral("11"));
+    for (const QByteArray &bytes : files)
+        EXPECT_TRUE(expected.contains(bytes)) << "a picture differs from what the site served";
+    EXPECT_TRUE(QFile::exists(save + QStringLiteral("alice/Alpha/pic.kzv")));
+    // The address went into the history and the box's item list.
+    EXPECT_EQ(FieldText(app->settings.AddressHistory[0]), site->boardUrl(QStringLiteral("11")));
+    EXPECT_TRUE(ctl<CComboBox2>(1001)->ItemTexts().contains(site->boardUrl(QStringLiteral("11"))));
+    EXPECT_TRUE(prompts.messages.isEmpty()) << prompts.messages.join(QLatin1Char('\n')).toStdString();
+
+    // "下载" again downloads the chosen album once more.
+    button(1005)->click();
+    ASSERT_TRUE(waitFor([&] { return text(1005) == QStringLiteral("下载") && app->DownState == 0 &&
+                                     text(1009) == QStringLiteral("下载完毕"); }, 15s));
+}
+
+TEST_F(WindowTest, ListCommandBeforeReadyDoesNothing)
+{
+    // Not initialised: the ready flag is still 0.
+    ctl<QComboBox>(1001)->setEditText(site->boardUrl(QStringLiteral("11")));
+    button(1004)->click();
+    EXPECT_EQ(app->ListState, 0);
+    EXPECT_EQ(text(1004), QStringLiteral("获取相册"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(site->requestCount(QStringLiteral("/boards/")), 0);
+}
+
+TEST_F(WindowTest, SecondPressDuringRetrievalIsAStopRequest)
+{
+    BoardSite::Options options = site->options();
+    options.latencyMs = 200;
+    site->setOptions(options);
+    Start(site->boardUrl(QStringLiteral("11")));
+
+    button(1004)->click();
+    EXPECT_EQ(app->ListState, 1);
+    button(1004)->click();
+    EXPECT_EQ(app->ListState, 2);
+    button(1004)->click();
+    EXPECT_EQ(app->ListState, 2); // stays a stop request; nothing new starts
+    ASSERT_TRUE(waitFor([&] { return app->ListState == 0 && text(1004) == QStringLiteral("获取相册"); }, 10s));
+    ASSERT_TRUE(waitPhase(QStringLiteral("下载完毕")));
+}
+
+TEST_F(WindowTest, AddressWithoutBoardsShowsTheHintAndKeepsDownloadDisabled)
+{
+    Start(site->baseUrl() + QStringLiteral("/users/5/"));
+    button(1004)->click();
+    ASSERT_TRUE(waitFor([&] { return app->ListState == 0 && text(1009).startsWith(QStringLiteral("获取相册列表完成")); }, 5s));
+    ASSERT_TRUE(waitFor([&] { return text(1004) == QStringLiteral("获取相册"); }, 5s));
+    EXPECT_FALSE(button(1005)->isEnabled());
+    EXPECT_EQ(ctl<QGroupBox>(1011)->title(), QStringLiteral("相册列表(共0个)"));
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages[0], SiteTexts::BoardAddressHint(app->site.siteHost).replace(QLatin1Char('^'), QLatin1Char('\n')));
+}
+
+TEST_F(WindowTest, EmptySavePathStopsTheRunWithAMessage)
+{
+    Start(site->boardUrl(QStringLiteral("11")));
+    ctl<QComboBox>(1000)->setEditText(QString());
+    button(1004)->click();
+    ASSERT_TRUE(waitFor([&] { return prompts.messages.contains(QStringLiteral("请先设置保存路径")); }, 10s));
+    ASSERT_TRUE(waitFor([&] { return app->DownState == 0 && app->ListState == 0; }, 5s));
+    EXPECT_EQ(text(1005), QStringLiteral("下载"));
+    EXPECT_TRUE(button(1004)->isEnabled());
+    EXPECT_TRUE(PictureFiles(save).isEmpty());
+}
+
+TEST_F(WindowTest, StopDuringDownloadLeavesOnlyCompletePictures)
+{
+    AddSlowBoard();
+    Start(site->boardUrl(QStringLiteral("31")));
+    button(1004)->click();
+    ASSERT_TRUE(waitFor([&] { return text(1005) == QStringLiteral("终止下载") && app->bWorkersBusy == 1; }, 10s));
+    button(1005)->click();
+    EXPECT_EQ(app->DownState, 3);
+    EXPECT_EQ(app->bStopWorkers, 1);
+    ASSERT_TRUE(waitPhase(QStringLiteral("下载完毕"), 10s));
+    EXPECT_EQ(text(1005), QStringLiteral("下载"));
+    EXPECT_TRUE(app->Summary().stopped);
+
+    const QList<QByteArray> files = PictureFiles(save);
+    EXPECT_LT(files.size(), 40);
+    const QSet<QByteArray> expected = BoardPictures(QStringLiteral("31"));
+    for (const QByteArray &bytes : files)
+        EXPECT_TRUE(expected.contains(bytes)) << "partial picture of " << bytes.size() << " bytes";
+    EXPECT_FALSE(QFile::exists(save + QStringLiteral("bob/Slow/pic.kzv"))); // no mark for a stopped album
+}
+
+TEST_F(WindowTest, ClosingDuringARunStopsAndJoinsEverything)
+{
+    AddSlowBoard();
+    Start(site->boardUrl(QStringLiteral("31")));
+    button(1004)->click();
+    ASSERT_TRUE(waitFor([&] { return text(1005) == QStringLiteral("终止下载") && app->bWorkersBusy == 1; }, 10s));
+
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(window->IsClosing());
+    EXPECT_FALSE(app->listThread.joinable());
+    EXPECT_FALSE(app->runThread.joinable());
+    EXPECT_EQ(app->bWorkersBusy, 0);
+
+    const QSet<QByteArray> expected = BoardPictures(QStringLiteral("31"));
+    for (const QByteArray &bytes : PictureFiles(save))
+        EXPECT_TRUE(expected.contains(bytes)) << "partial picture of " << bytes.size() << " bytes";
+    // Nothing starts any more.
+    button(1004)->click();
+    EXPECT_EQ(app->ListState, 0);
+}
+
+TEST_F(WindowTest, ClosingDuringARetrievalReturns)
+{
+    BoardSite::Options options = site->options();
+    options.latencyMs = 800;
+    site->setOptions(options);
+    Start(site->boardUrl(QStringLiteral("11")));
+    button(1004)->click();
+    ASSERT_TRUE(waitFor([&] { return text(1004) == QStringLiteral("终止获取"); }, 5s));
+    window->close();
+    EXPECT_FALSE(app->listThread.joinable());
+    EXPECT_FALSE(app->runThread.joinable());
+    EXPECT_TRUE(prompts.messages.isEmpty());
+}
+
+TEST_F(WindowTest, EnterInTheAddressBoxPressesGetAlbums)
+{
+    Start(site->boardUrl(QStringLiteral("11")));
+    QTest::keyClick(ctl<QComboBox>(1001)->lineEdit(), Qt::Key_Return);
+    EXPECT_NE(app->ListState, 0);
+    ASSERT_TRUE(waitPhase(QStringLiteral("下载完毕")));
+}
+
+// ----------------------------------------------------------------------------------------
+// The window's own commands
+
+TEST_F(WindowTest, AddressBoxClassifiesAsTheUserTypes)
+{
+    Start();
+    const struct {
+        QString address;
+        int mode;
+        int kind; // -1: the album-kind list is hidden
+    } cases[] = {
+        {QStringLiteral("http://t.qq.com/someone"), 0, 2},
+        {QStringLiteral("http://qun.qq.com/group/1"), 0, 1},
+        {QStringLiteral("http://user.qzone.qq.com/12345"), 0, 0},
+        {QStringLiteral("http://www.163.com/x?from=taobao.com/"), 2, -1}, // first row wins
+        {QStringLiteral("https://") + site->hostPort() + QStringLiteral("/boards/5/"), 18, -1},
+        {QStringLiteral("no address at all"), 18, -1},                    // left as it was
+    };
+    QComboBox *address = combo(1001);
+    QWidget *kinds = ctl(1035);
+    for (const auto &c : cases) {
+        address->lineEdit()->clear();
+        QTest::keyClicks(address->lineEdit(), c.address);
+        EXPECT_EQ(combo(1002)->currentIndex(), c.mode) << c.address.toStdString();
+        EXPECT_EQ(kinds->isVisible(), c.kind >= 0) << c.address.toStdString();
+        if (c.kind >= 0) {
+            EXPECT_EQ(combo(1035)->currentIndex(), c.kind) << c.address.toStdString();
+            EXPECT_EQ(address->x(), kinds->x() + kinds->width() + 3);
+        } else {
+            EXPECT_EQ(address->x(), kinds->x());
+        }
+        EXPECT_EQ(address->x() + address->width(), 696); // the right edge stays
+    }
+    EXPECT_EQ(app->source.siteMode, SITE_MODE_BOARD);
+}
+
+TEST_F(WindowTest, ThumbnailsFromAnotherThread)
+{
+    Start();
+    Sandbox pictures;
+    QImage picture(300, 200, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    ASSERT_TRUE(picture.save(pictures.file(QStringLiteral("0.jpg")), "JPG"));
+    pictures.write(QStringLiteral("1.jpg"), "not a picture");
+
+    int good = -2, bad = -2;
+    std::thread worker([&] {
+        good = window->AddThumbnail(pictures.file(QStringLiteral("0.jpg")));
+        bad = window->AddThumbnail(pictures.file(QStringLiteral("1.jpg")));
+    });
+    ASSERT_TRUE(waitFor([&] { return bad != -2; }, 5s));
+    worker.join();
+    EXPECT_EQ(good, 0);
+    EXPECT_EQ(bad, -1);
+    EXPECT_EQ(ctl<CMyGridCtrl>(1003)->ImageCount(), 1);
+    ASSERT_TRUE(waitFor([&] { return !prompts.messages.isEmpty(); }, 2s));
+    EXPECT_EQ(prompts.messages, QStringList{QStringLiteral("err1")});
+}
+
+TEST_F(WindowTest, TaobaoOptionsExcludeEachOther)
+{
+    Start();
+    const struct {
+        uint16_t before;
+        uint16_t toggled;
+        uint16_t after;
+    } cases[] = {
+        {OPT_TAOBAO_DESC, OPT_TAOBAO_MAIN, OPT_TAOBAO_MAIN},
+        {OPT_TAOBAO_MAIN, OPT_TAOBAO_DESC, OPT_TAOBAO_DESC},
+        {OPT_TAOBAO_MAIN | OPT_FIX_ORDER, OPT_TAOBAO_MAIN, OPT_FIX_ORDER},
+        {OPT_TAOBAO_DESC, OPT_TAOBAO_DESC, 0},
+        {OPT_TAOBAO_MAIN, OPT_FIX_FORMAT, OPT_TAOBAO_MAIN | OPT_FIX_FORMAT},
+    };
+    for (const auto &c : cases) {
+        app->settings.SaveSet[SITE_MODE_BOARD].wOptions = c.before;
+        window->ToggleOption(c.toggled);
+        EXPECT_EQ(app->settings.SaveSet[SITE_MODE_BOARD].wOptions, c.after) << c.before << " ^ " << c.toggled;
+        ST_SOFTDATA stored{};
+        LoadSettings(stored, work);
+        EXPECT_EQ(stored.SaveSet[SITE_MODE_BOARD].wOptions, c.after) << "saved";
+    }
+    // The menu shows the flags; the mode-bound entries stay disabled in the board mode.
+    app->settings.SaveSet[SITE_MODE_BOARD].wOptions = OPT_LIST_ONLY | OPT_TAOBAO_MAIN;
+    window->RefreshSettingsMenu();
+    EXPECT_TRUE(menuEntry(32802)->isChecked());
+    EXPECT_TRUE(menuEntry(32802)->isEnabled());
+    EXPECT_FALSE(menuEntry(32800)->isChecked());
+    EXPECT_TRUE(menuEntry(32808)->isChecked());
+    for (int id : {32808, 32814, 32776})
+        EXPECT_FALSE(menuEntry(id)->isEnabled()) << id;
+    // Choosing an option entry toggles its flag.
+    menuEntry(32800)->trigger();
+    EXPECT_EQ(app->settings.SaveSet[SITE_MODE_BOARD].wOptions, OPT_LIST_ONLY | OPT_TAOBAO_MAIN | OPT_FIX_FORMAT);
+    EXPECT_TRUE(menuEntry(32800)->isChecked());
+}
+
+TEST_F(WindowTest, MenusHoldEveryEntryWithItsId)
+{
+    Start();
+    const QStringList popups = {QStringLiteral("<登录>"), QStringLiteral("<设置>"), QStringLiteral("<导入/导出>"),
+                                QStringLiteral("<辅助功能>"), QString(13, QLatin1Char(' ')), QStringLiteral("<帮助>")};
+    QStringList shown;
+    for (QAction *a : window->MenuBar()->actions())
+        shown << a->text();
+    EXPECT_EQ(shown, popups);
+
+    const QList<int> settingsIds = {32778, 32779, 0, 32802, 32804, 0, 32799, 32800, 32774, 32812, 0, 32808, 32814, 32776};
+    QList<int> ids;
+    for (QAction *a : window->findChild<QMenu *>(QStringLiteral("popupSettings"))->actions())
+        ids << (a->isSeparator() ? 0 : a->data().toInt());
+    EXPECT_EQ(ids, settingsIds);
+    for (int id : {32781, 32782, 32789, 32790, 32791, 32792, 32793, 32794, 32803, 32813, 32815, 32795}) {
+        ASSERT_NE(menuEntry(id), nullptr) << id;
+        EXPECT_FALSE(menuEntry(id)->isEnabled()) << id;
+    }
+    EXPECT_EQ(menuEntry(32775)->text(), QStringLiteral("版本信息"));
+
+    menuEntry(32772)->trigger();
+    menuEntry(32811)->trigger(); // no action
+    EXPECT_EQ(prompts.opened, QStringList{SiteTexts::FeedbackPage()});
+
+    std::unique_ptr<QDialog> about(window->CreateAboutBox());
+    EXPECT_EQ(about->windowTitle(), QStringLiteral("关于"));
+    EXPECT_EQ(about->findChild<QLabel *>(QStringLiteral("about1014"))->text(), QStringLiteral("版本号：14.07.24.01"));
+    EXPECT_EQ(about->findChild<QLabel *>(QStringLiteral("aboutSecondLine"))->text(), SiteTexts::AboutSecondLine());
+}
+
+TEST_F(WindowTest, ThumbnailToggleDuringARebuild)
+{
+    Start();
+    for (int i = 0; i < 50; ++i) {
+        ST_PERLISTRECORD r;
+        r.strName = QStringLiteral("album %1").arg(i);
+        r.nPicCount = 3;
+        AddAlbumRecord(app->albums, r);
+    }
+    QCheckBox *thumbs = ctl<QCheckBox>(1014);
+    CMyGridCtrl *grid = ctl<CMyGridCtrl>(1003);
+
+    // On: the rebuild waits for this thread to add its first row, so it is still running
+    // at the second click. Answered No: the rebuild goes on, the box stays checked.
+    thumbs->click();
+    ASSERT_EQ(app->ConvertState, 1);
+    EXPECT_FALSE(ctl(1034)->isEnabled());
+    EXPECT_FALSE(ctl(1036)->isEnabled());
+    prompts.answerYes = false;
+    thumbs->click();
+    EXPECT_EQ(prompts.questions, QStringList{QStringLiteral("提示|模式转换未完成,是否中断?")});
+    EXPECT_TRUE(thumbs->isChecked());
+    EXPECT_EQ(app->ConvertState, 1);
+    ASSERT_TRUE(waitFor([&] { return app->ConvertState == 0; }, 10s));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(grid->rowCount(), 9); // 50 thumbnails, 6 a row
+    EXPECT_EQ(grid->columnCount(), 6);
+    EXPECT_EQ(grid->CellText(0, 0), QStringLiteral("1.album 0"));
+    EXPECT_EQ(grid->CellText(8, 1), QStringLiteral("50.album 49"));
+
+    // Off, and answered Yes: the rebuild stops early, the box keeps its new state.
+    thumbs->click();
+    ASSERT_EQ(app->ConvertState, 1);
+    EXPECT_TRUE(ctl(1034)->isEnabled());
+    prompts.answerYes = true;
+    thumbs->click();
+    EXPECT_FALSE(thumbs->isChecked());
+    EXPECT_EQ(app->bThumbMode, 0);
+    ASSERT_TRUE(waitFor([&] { return app->ConvertState == 0; }, 10s));
+    QCoreApplication::processEvents();
+    EXPECT_LT(grid->RowCount(), 51);
+}
+
+TEST_F(WindowTest, DroppedItemsSetTheSaveFolder)
+{
+    Start();
+    const QString base = sandbox.path();
+    const QChar sep = QDir::separator();
+    const struct {
+        QString dropped;
+        QString expected;
+    } cases[] = {
+        {base + QStringLiteral("pics") + sep + QStringLiteral("a.jpg"), base + QStringLiteral("pics") + sep},
+        {base + QStringLiteral("pics.old"), base},                       // a dot: taken as a file
+        {base + QStringLiteral("photos"), base + QStringLiteral("photos") + sep},
+    };
+    for (const auto &c : cases) {
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(c.dropped)});
+        QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window.get(), &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window.get(), &drop);
+        EXPECT_TRUE(drop.isAccepted());
+        EXPECT_EQ(text(1000), c.expected) << c.dropped.toStdString();
+        EXPECT_EQ(FieldText(app->settings.SavePathHistory[0]), c.expected);
+        EXPECT_TRUE(ctl<CComboBox2>(1000)->ItemTexts().contains(c.expected));
+    }
+    ST_SOFTDATA stored{};
+    LoadSettings(stored, work);
+    EXPECT_EQ(FieldText(stored.SavePathHistory[0]), base + QStringLiteral("photos") + sep);
+}
+
+TEST_F(WindowTest, ChosenFolderAlreadyInTheHistoryLeavesItAlone)
+{
+    Start();
+    const QString upper = save.toUpper();
+    prompts.folder = upper.left(upper.size() - 1); // without the separator
+    ctl<QPushButton>(1007)->click();
+    EXPECT_EQ(text(1000), upper);
+    EXPECT_EQ(FieldText(app->settings.SavePathHistory[0]), save);
+    EXPECT_EQ(FieldText(app->settings.SavePathHistory[1]), QString());
+    EXPECT_EQ(ctl<CComboBox2>(1000)->ItemTexts(), QStringList{save});
+
+    // "打开" opens what the box shows while no download runs.
+    ctl<QPushButton>(1008)->click();
+    EXPECT_EQ(prompts.opened, QStringList{upper});
+
+    prompts.folder.clear(); // cancelled: nothing changes
+    ctl<QPushButton>(1007)->click();
+    EXPECT_EQ(text(1000), upper);
+}
+
+TEST_F(WindowTest, FilterRebuildsOnlyMatchingRows)
+{
+    Start();
+    for (const char *name : {"cats", "dogs", "cats and dogs"}) {
+        ST_PERLISTRECORD r;
+        r.strName = QString::fromUtf8(name);
+        AddAlbumRecord(app->albums, r);
+    }
+    RebuildAlbumRows(*app, *window);
+    CMyGridCtrl *grid = ctl<CMyGridCtrl>(1003);
+    ASSERT_EQ(grid->RowCount(), 4);
+
+    // The find box is modeless and kept; filtering hides it.
+    window->OnFind();
+    ASSERT_NE(window->FindBox(), nullptr);
+    EXPECT_TRUE(window->FindBox()->isVisible());
+    EXPECT_EQ(window->FindBox()->mode, 1);
+
+    // "筛选": the modal box in filter mode, answered with the keyword.
+    QTimer::singleShot(0, window.get(), [&] {
+        for (CDlgFind *box : window->findChildren<CDlgFind *>()) {
+            if (box->mode != 0)
+                continue;
+            box->findChild<QLineEdit *>(QStringLiteral("edit1639"))->setText(QStringLiteral("dogs"));
+            box->findChild<QPushButton *>(QStringLiteral("button1006"))->click();
+        }
+    });
+    window->OnFilter();
+    EXPECT_FALSE(window->FindBox()->isVisible());
+    ASSERT_EQ(grid->RowCount(), 3);
+    EXPECT_EQ(grid->CellText(1, 0), QStringLiteral("0001"));
+    EXPECT_EQ(grid->CellText(2, 1), QStringLiteral("cats and dogs"));
+    EXPECT_EQ(grid->ItemData(2, 0), 2);
+    EXPECT_TRUE(app->strFilter.isEmpty());
+
+    // Select all chooses every album for a run.
+    ctl<QCheckBox>(1012)->click();
+    EXPECT_EQ(window->ChosenAlbums(), (QList<int>{1, 2}));
+    ctl<QCheckBox>(1012)->click();
+    EXPECT_TRUE(window->ChosenAlbums().isEmpty());
+}
+
+} // namespace
