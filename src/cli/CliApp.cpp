@@ -85,6 +85,23 @@ public:
     {
         std::lock_guard lock(m_mutex);
         m_progress = text;
+        if (text == QStringLiteral("已开始下载图片"))
+            m_poolTimer.start();
+    }
+
+    void BatchFinished(unsigned, int) override
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_poolTimer.isValid())
+            m_poolMs += m_poolTimer.elapsed();
+        m_poolTimer.invalidate();
+    }
+
+    // Milliseconds the worker pool ran, over all albums.
+    qint64 DownloadPhaseMs()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_poolMs;
     }
 
     void ShowDownloadDone() override
@@ -194,6 +211,8 @@ private:
     QString m_lastPrinted;
     QElapsedTimer m_sincePrinted;
     QElapsedTimer m_rate;
+    QElapsedTimer m_poolTimer;
+    qint64 m_poolMs = 0;
     qint64 m_bytesAtStart = 0;
     bool m_barShown = false;
 };
@@ -479,13 +498,15 @@ int RunCli(const QStringList &arguments)
     if (s.basePathFailed)
         return EXIT_SAVE_PATH;
     if (!beQuiet) {
-        QString text = QStringLiteral("albums: %1, pictures collected: %2, saved: %3, failed: %4, %5 in %6 s\n")
+        QString text = QStringLiteral("albums: %1, pictures collected: %2, saved: %3, failed: %4, %5 in %6 s "
+                                      "(download phase %7 s)\n")
                            .arg(s.albums)
                            .arg(s.collected)
                            .arg(s.saved)
                            .arg(s.failed)
                            .arg(humanBytes(double(s.bytes)))
-                           .arg(elapsed.elapsed() / 1000.0, 0, 'f', 1);
+                           .arg(elapsed.elapsed() / 1000.0, 0, 'f', 2)
+                           .arg(services.DownloadPhaseMs() / 1000.0, 0, 'f', 2);
         for (const QString &list : s.listFiles)
             text += QStringLiteral("download list: %1\n").arg(list);
         for (int k = 0; k < s.failures.size() && k < 5; ++k)
