@@ -30,7 +30,8 @@ echo
 status=0
 build/corvadin-cli -w "$work" -o "$root/downloads" --names-file "$address" || status=$?
 echo
-echo "The pictures are in: $root/downloads/demo/"
-ls "$root/downloads/demo/"* | head -n 5
+album="$root/downloads/demo/演示相册"
+echo "The pictures are in: $album/ ($(ls "$album" | wc -l) files)"
+ls "$album" | head -n 5
 echo "..."
 exit $status
