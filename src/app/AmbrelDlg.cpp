@@ -10,6 +10,7 @@
 #include "ui/DlgDownSet.h"
 #include "ui/DlgFind.h"
 #include "ui/DlgSaveSet.h"
+#include "ui/DlgWebOpen.h"
 #include "ui/MyGridCtrl.h"
 #include "ui/SiteModes.h"
 #include "ui/UserPrompts.h"
@@ -116,6 +117,11 @@ CAmbrelDlg::~CAmbrelDlg()
 {
     if (!m_shutdownDone)
         Shutdown();
+    // The browser pages go before their profile.
+    for (const QPointer<CDlgWebOpen> &login : std::as_const(m_loginWindows))
+        delete login.data();
+    m_loginWindows.clear();
+    delete m_loginProfile.data();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -281,9 +287,8 @@ void CAmbrelDlg::BuildMenus()
         {32815, "虎扑"},
         {32795, "自定义登录"},
     };
-    // The login window is not part of this build yet; its entries are shown disabled.
     for (const auto &e : loginEntries)
-        AddMenuEntry(login, e.id, QString::fromUtf8(e.text))->setEnabled(false);
+        AddMenuEntry(login, e.id, QString::fromUtf8(e.text));
 
     m_settingsMenu = m_menuBar->addMenu(QStringLiteral("<设置>"));
     m_settingsMenu->setObjectName(QStringLiteral("popupSettings"));
@@ -356,9 +361,55 @@ void CAmbrelDlg::OnMenuCommand(QAction *action)
     case ID_CONSULT: Prompts().OpenUrl(SiteTexts::ConsultPage()); break;
     case ID_USAGE: Prompts().OpenUrl(SiteTexts::UsagePage()); break;
     case ID_FILETOOL: Prompts().OpenUrl(SiteTexts::FileToolPage()); break;
-    default: break; // import/export entries and the spacer carry no action
+    default:
+        // Login entries are those with a start page; import/export entries and the
+        // spacer carry no action.
+        if (!SiteModes::LoginPage(action->data().toInt()).isEmpty())
+            OnLoginCommand(action->data().toInt());
+        break;
     }
     RefreshSettingsMenu();
+}
+
+// ---------------------------------------------------------------------------------------
+// Login windows
+
+void CAmbrelDlg::OnLoginCommand(int id)
+{
+    QString start = SiteModes::LoginPage(id);
+    if (start.isEmpty())
+        return;
+    if (id == ID_LOGIN_QQ) {
+        const QString text = m_address->currentText();
+        const bool digitsOnly = std::all_of(text.begin(), text.end(), [](QChar c) {
+            return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+        });
+        if (digitsOnly && m_albumKind->currentIndex() == 0)
+            start += text;
+    }
+    OpenLoginWindow(start);
+}
+
+CDlgWebOpen *CAmbrelDlg::OpenLoginWindow(const QString &startAddress)
+{
+    auto *login = new CDlgWebOpen(LoginProfile()->Profile(), this);
+    login->SetStartAddress(startAddress);
+    login->Initialise();
+    login->show();
+    m_loginWindows.append(login);
+    return login;
+}
+
+CDlgWebOpen *CAmbrelDlg::LoginWindow() const
+{
+    return m_loginWindows.isEmpty() ? nullptr : m_loginWindows.last().data();
+}
+
+CLoginProfile *CAmbrelDlg::LoginProfile()
+{
+    if (!m_loginProfile)
+        m_loginProfile = new CLoginProfile(m_app.strWorkFolder + QStringLiteral("browser"), this);
+    return m_loginProfile;
 }
 
 void CAmbrelDlg::RefreshSettingsMenu()

@@ -31,6 +31,8 @@
 class AppState;
 class CComboBox2;
 class CDlgFind;
+class CDlgWebOpen;
+class CLoginProfile;
 class CMyGridCtrl;
 class CSplashScreenEx;
 class QAction;
@@ -88,6 +90,7 @@ public:
         ID_IMPORT_LIST = 32811,
         ID_OPT_OPEN = 32812,
         ID_OPT_TAOBAO_DESC = 32814,
+        ID_LOGIN_QQ = 32781,
     };
 
     // What the start-up does besides the usual (command-line options).
@@ -122,6 +125,18 @@ public:
     void OnAbout();            // 32775
     void OnDownloadSettings(); // 32778
     void OnNamingSettings();   // 32779
+    // A login-menu entry: opens a login window on the entry's start page. The QQ entry
+    // appends the address box's text when it is only digits 0-9 (or empty) and album
+    // kind 0 is selected, which opens that number's own space.
+    void OnLoginCommand(int id);
+    // Opens a new login window on startAddress (empty: the clipboard's text goes into
+    // its address field). Earlier login windows stay open; the window remembers the
+    // newest. Answers the new window, which the main window owns.
+    CDlgWebOpen *OpenLoginWindow(const QString &startAddress);
+    // The most recently opened login window (null before the first).
+    CDlgWebOpen *LoginWindow() const;
+    // The login browser's profile, created on first use in <working folder>/browser/.
+    CLoginProfile *LoginProfile();
     // Option toggle of a settings-menu entry: flips the flag (the TAOBAO pair excludes
     // each other) and saves the settings.
     void ToggleOption(uint16_t flag);
@@ -223,6 +238,9 @@ private:
     QLabel *m_productLink = nullptr;
     QMenu *m_settingsMenu = nullptr;
     QPointer<CDlgFind> m_findBox;
+    // Login windows, newest last; they live until the main window goes, then the profile.
+    QList<QPointer<CDlgWebOpen>> m_loginWindows;
+    QPointer<CLoginProfile> m_loginProfile;
     QPointer<CSplashScreenEx> m_splash;
 
     bool m_listRunning = false;   // the list-running look is on (links stay disabled)

@@ -1,5 +1,6 @@
 // corvadin: the desktop window. See AmbrelApp.h for the command line.
 #include "app/AmbrelApp.h"
+#include "platform/Platform.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -15,10 +16,17 @@ int main(int argc, char **argv)
             textOnly = textOnly || std::strcmp(argv[i], name) == 0;
     }
     std::unique_ptr<QCoreApplication> qapp;
-    if (textOnly)
+    if (textOnly) {
         qapp = std::make_unique<QCoreApplication>(argc, argv);
-    else
+    } else {
+        // The login browser's sandbox cannot start as root (CI containers, some
+        // servers); only there does it run without one.
+        if (Platform::IsSuperUser() && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+            qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+        // Qt WebEngine shares OpenGL contexts with the widgets; set before the application.
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
         qapp = std::make_unique<QApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("Corvadin"));
     QCoreApplication::setApplicationVersion(QStringLiteral("14.07.24.01"));
     if (!textOnly)

@@ -1,13 +1,17 @@
 #include "net/CookieStore.h"
 
+#include "core/SaveFile.h"
+
 #include <QFile>
-#include <QSaveFile>
+#include <QRegularExpression>
+#include <QStringDecoder>
 #include <QStringList>
 
 #include <curl/curl.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <ctime>
 #include <mutex>
 
 namespace {
@@ -21,6 +25,7 @@ struct Store {
     CURL *handle = nullptr; // reads and writes the shared cookie jar
     QString path;
     std::atomic<bool> changed {false};
+    std::atomic<bool> saving {true};
     std::once_flag exitHook;
 };
 
@@ -59,16 +64,52 @@ Store &store()
     return *s;
 }
 
+// libcurl keeps a replaced cookie that has expired until its next change of the jar
+// (and never sends it); such lines are left out here.
+bool expiredLine(const QString &line, qint64 now)
+{
+    const QStringList fields = line.split(QLatin1Char('\t'));
+    if (fields.size() < 5)
+        return false;
+    bool ok = false;
+    const qint64 expires = fields[4].toLongLong(&ok);
+    return ok && expires > 0 && expires < now;
+}
+
 QStringList linesLocked(Store &s)
 {
     QStringList out;
     curl_slist *list = nullptr;
+    const qint64 now = qint64(std::time(nullptr));
     if (curl_easy_getinfo(s.handle, CURLINFO_COOKIELIST, &list) == CURLE_OK) {
-        for (curl_slist *l = list; l; l = l->next)
-            out.append(QString::fromUtf8(l->data));
+        for (curl_slist *l = list; l; l = l->next) {
+            const QString line = QString::fromUtf8(l->data);
+            if (!expiredLine(line, now))
+                out.append(line);
+        }
         curl_slist_free_all(list);
     }
     return out;
+}
+
+bool isTrueFalse(const QString &field, bool *value)
+{
+    if (field.compare(QLatin1String("TRUE"), Qt::CaseInsensitive) == 0)
+        *value = true;
+    else if (field.compare(QLatin1String("FALSE"), Qt::CaseInsensitive) == 0)
+        *value = false;
+    else
+        return false;
+    return true;
+}
+
+bool hasControl(const QString &text)
+{
+    for (QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return true;
+    }
+    return false;
 }
 
 void addLinesLocked(Store &s, const QStringList &lines)
@@ -83,23 +124,110 @@ void addLinesLocked(Store &s, const QStringList &lines)
 
 bool saveLocked(Store &s)
 {
-    if (s.path.isEmpty())
+    if (s.path.isEmpty() || !s.saving)
         return false;
     s.changed = false; // a change from now on is saved by the next call
     const QStringList lines = linesLocked(s);
-    QSaveFile file(s.path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    // The file holds session secrets: owner only.
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QByteArray text = "# Netscape HTTP Cookie File\n# Written by Corvadin.\n\n";
     for (const QString &line : lines)
         text += line.toUtf8() + '\n';
-    file.write(text);
-    return file.commit();
+    // The file holds session secrets: owner only.
+    return SaveFileAtomically(s.path, text, true);
 }
 
 } // namespace
+
+QString CookieStore::Entry::Line() const
+{
+    const QChar tab = QLatin1Char('\t');
+    const auto flag = [](bool b) { return b ? QStringLiteral("TRUE") : QStringLiteral("FALSE"); };
+    return (httpOnly ? QStringLiteral("#HttpOnly_") : QString()) + domain + tab + flag(includeSubdomains) + tab +
+           path + tab + flag(secure) + tab + QString::number(expires) + tab + name + tab + value;
+}
+
+std::optional<CookieStore::Entry> CookieStore::Entry::FromLine(QString line, QString *error)
+{
+    const auto fail = [error](const QString &why) -> std::optional<Entry> {
+        if (error)
+            *error = why;
+        return std::nullopt;
+    };
+    if (error)
+        error->clear();
+    while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
+        line.chop(1);
+    Entry e;
+    static const QLatin1String httpOnlyPrefix("#HttpOnly_");
+    if (line.startsWith(httpOnlyPrefix)) {
+        e.httpOnly = true;
+        line.remove(0, httpOnlyPrefix.size());
+    } else if (line.trimmed().isEmpty() || line.startsWith(QLatin1Char('#'))) {
+        return std::nullopt;
+    }
+    const QStringList f = line.split(QLatin1Char('\t'));
+    if (f.size() != 7)
+        return fail(QStringLiteral("expected 7 tab-separated fields, found %1").arg(f.size()));
+    e.domain = f[0];
+    if (e.domain.isEmpty())
+        return fail(QStringLiteral("the domain (field 1) is empty"));
+    static const QRegularExpression badHost(QStringLiteral("[\\s;,/\\\\\"'=]"));
+    if (hasControl(e.domain) || e.domain.contains(badHost))
+        return fail(QStringLiteral("the domain (field 1) is not a host name"));
+    if (!isTrueFalse(f[1], &e.includeSubdomains))
+        return fail(QStringLiteral("field 2 (include subdomains) must be TRUE or FALSE"));
+    e.path = f[2];
+    if (!e.path.startsWith(QLatin1Char('/')) || hasControl(e.path))
+        return fail(QStringLiteral("the path (field 3) must start with /"));
+    if (!isTrueFalse(f[3], &e.secure))
+        return fail(QStringLiteral("field 4 (secure) must be TRUE or FALSE"));
+    // Some exporters write fractions of a second.
+    static const QRegularExpression expiry(QStringLiteral("^(\\d{1,18})(\\.\\d*)?$"));
+    const QRegularExpressionMatch m = expiry.match(f[4]);
+    if (!m.hasMatch())
+        return fail(QStringLiteral("the expiry (field 5) must be a number of seconds"));
+    e.expires = m.captured(1).toLongLong();
+    e.name = f[5];
+    if (e.name.isEmpty())
+        return fail(QStringLiteral("the cookie's name (field 6) is empty"));
+    if (hasControl(e.name))
+        return fail(QStringLiteral("the cookie's name (field 6) holds a control character"));
+    e.value = f[6];
+    if (hasControl(e.value))
+        return fail(QStringLiteral("the cookie's value (field 7) holds a control character"));
+    return e;
+}
+
+bool CookieStore::ParseNetscape(const QByteArray &text, QStringList *lines, QString *error)
+{
+    lines->clear();
+    QByteArrayView rest(text);
+    if (rest.startsWith("\xEF\xBB\xBF"))
+        rest = rest.sliced(3);
+    QStringList out;
+    int number = 0;
+    while (!rest.isEmpty()) {
+        ++number;
+        const qsizetype end = rest.indexOf('\n');
+        const QByteArrayView raw = end < 0 ? rest : rest.first(end);
+        rest = end < 0 ? QByteArrayView() : rest.sliced(end + 1);
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString line = utf8(raw);
+        if (utf8.hasError()) {
+            *error = QStringLiteral("line %1: not UTF-8 text").arg(number);
+            return false;
+        }
+        QString why;
+        const std::optional<Entry> e = Entry::FromLine(line, &why);
+        if (!why.isEmpty()) {
+            *error = QStringLiteral("line %1: %2").arg(number).arg(why);
+            return false;
+        }
+        if (e)
+            out.append(e->Line());
+    }
+    *lines = out;
+    return true;
+}
 
 CURLSH *CookieStore::Share()
 {
@@ -117,6 +245,7 @@ void CookieStore::Open(const QString &path)
         if (!path.isEmpty() && file.open(QIODevice::ReadOnly))
             addLinesLocked(s, QString::fromUtf8(file.readAll()).split(QLatin1Char('\n')));
         s.changed = false;
+        s.saving = true;
     }
     std::call_once(s.exitHook, [] { std::atexit([] { CookieStore::SaveIfChanged(); }); });
 }
@@ -133,6 +262,11 @@ bool CookieStore::Save()
     Store &s = store();
     std::lock_guard<std::mutex> lock(s.admin);
     return saveLocked(s);
+}
+
+void CookieStore::SetSaving(bool enabled)
+{
+    store().saving = enabled;
 }
 
 void CookieStore::MarkChanged()
@@ -171,4 +305,21 @@ void CookieStore::Clear()
     std::lock_guard<std::mutex> lock(s.admin);
     curl_easy_setopt(s.handle, CURLOPT_COOKIELIST, "ALL");
     s.changed = true;
+}
+
+void CookieStore::Remove(const QString &domain, const QString &path, const QString &name)
+{
+    Store &s = store();
+    std::lock_guard<std::mutex> lock(s.admin);
+    for (const QString &line : linesLocked(s)) {
+        std::optional<Entry> e = Entry::FromLine(line);
+        if (!e || e->name != name || e->path != path || e->domain.compare(domain, Qt::CaseInsensitive) != 0)
+            continue;
+        // libcurl has no call to drop one cookie: an expired copy replaces it, is never
+        // sent, and goes at the jar's next change.
+        e->expires = 1;
+        e->value.clear();
+        curl_easy_setopt(s.handle, CURLOPT_COOKIELIST, e->Line().toUtf8().constData());
+        s.changed = true;
+    }
 }

@@ -8,6 +8,7 @@
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace Platform {
@@ -46,6 +47,11 @@ bool SetHidden(const QString &path)
     return SetFileAttributesW(p.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN) != FALSE;
 }
 
+bool IsSuperUser()
+{
+    return false;
+}
+
 #else
 
 bool SetPathTimes(const QString &path, qint64 secondsSince1970)
@@ -62,6 +68,11 @@ bool SetPathTimes(const QString &path, qint64 secondsSince1970)
 bool SetHidden(const QString &)
 {
     return true;
+}
+
+bool IsSuperUser()
+{
+    return ::geteuid() == 0;
 }
 
 #endif

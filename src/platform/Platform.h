@@ -16,4 +16,8 @@ bool SetPathTimes(const QString &path, qint64 secondsSince1970);
 // nothing changes; the answer is true.
 bool SetHidden(const QString &path);
 
+// Whether the process runs as the POSIX superuser (root). Always false on Windows.
+// The login browser's sandbox cannot start as root (e.g. in CI containers).
+bool IsSuperUser();
+
 } // namespace Platform
