@@ -1,7 +1,8 @@
 #include "settings/SoftData.h"
 
+#include "core/SaveFile.h"
+
 #include <QFile>
-#include <QSaveFile>
 #include <algorithm>
 #include <cstring>
 
@@ -58,13 +59,8 @@ void LoadSettings(ST_SOFTDATA &data, const QString &workFolder)
 bool SaveSettings(const ST_SOFTDATA &data, const QString &workFolder)
 {
     // Written to a temporary file and renamed, so a crash never leaves a torn image.
-    QSaveFile file(workFolder + kFileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    // On failure the destructor throws the temporary file away; the old file stays.
-    if (file.write(reinterpret_cast<const char *>(&data), sizeof data) != qint64(sizeof data))
-        return false;
-    return file.commit();
+    return SaveFileAtomically(workFolder + kFileName,
+                              QByteArray(reinterpret_cast<const char *>(&data), qsizetype(sizeof data)));
 }
 
 bool RememberText(char16_t (&history)[HISTORY_COUNT][HISTORY_UNITS], const QString &text)

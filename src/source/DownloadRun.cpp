@@ -3,6 +3,7 @@
 #include "source/ChangeSource.h"
 
 #include "core/AppState.h"
+#include "core/SaveFile.h"
 #include "core/WindowServices.h"
 #include "download/DownProc.h"
 #include "download/FileNaming.h"
@@ -12,7 +13,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 
 bool WriteListFile(const QStringList &addresses, const QString &path)
 {
@@ -31,17 +31,13 @@ bool WriteListFile(const QStringList &addresses, const QString &path)
 void WriteLastPictureMark(const QString &text, const QString &folder)
 {
     const QString path = folder + QStringLiteral("pic.kzv");
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
     QByteArray bytes;
     bytes.reserve(text.size() * 2);
     for (QChar c : text) {
         bytes += char(c.unicode() & 0xFF);
         bytes += char(c.unicode() >> 8);
     }
-    file.write(bytes);
-    if (file.commit())
+    if (SaveFileAtomically(path, bytes))
         Platform::SetHidden(path);
 }
 
