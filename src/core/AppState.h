@@ -12,6 +12,7 @@
 #include "core/AlbumList.h"
 #include "core/DownloadList.h"
 #include "settings/SoftData.h"
+#include "source/ChangeSource.h"
 #include "source/SiteConfig.h"
 
 #include <QString>
@@ -113,6 +114,8 @@ public:
     QString strWorkFolder;
     SiteConfig site;
     NetTimings timings;
+    // Most pictures one album collects (tests lower it; the product keeps the constant).
+    int maxPicturesPerAlbum = MAX_PICTURES_PER_ALBUM;
 
     // Thumbnail geometry of the album view.
     int thumbsPerRow = 6;

@@ -52,6 +52,7 @@ PictureOutcome DownPicWorker(AppState &app, CUrlSession &session, const Download
     req.minSizeKB = app.runDownSet.wMinKB;
     req.maxSizeKB = app.runDownSet.wMaxKB;
     req.refuseHtml = true;
+    req.refusePartialPicture = true;
     req.shouldAbort = [&app] { return app.bStopWorkers != 0 || app.bQuit; };
 
     bool ok = false;

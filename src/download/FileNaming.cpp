@@ -2,6 +2,7 @@
 
 #include "core/AppState.h"
 #include "core/WindowServices.h"
+#include "net/URLSource2.h"
 #include "platform/Platform.h"
 #include "settings/SoftData.h"
 #include "text/StringCtrl.h"
@@ -10,6 +11,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QSet>
 #include <QtEndian>
 
 namespace {
@@ -122,13 +125,20 @@ QString FitName(QString base, const QString &tail, const QString &ext, bool *cut
     bool shortened = false;
 #ifndef Q_OS_WIN
     const qsizetype fixed = Utf8Length(tail) + Utf8Length(ext);
-    if (Utf8Length(base) + fixed > NAME_BYTES_MAX) {
-        base = CutUtf8(base, NAME_BYTES_MAX - fixed);
-        shortened = true;
-    }
+    const auto fit = [&] {
+        if (Utf8Length(base) + fixed > NAME_BYTES_MAX) {
+            base = CutUtf8(base, NAME_BYTES_MAX - fixed);
+            shortened = true;
+        }
+    };
+    fit();
 #endif
-    if (IsReservedName(base + tail + ext))
+    if (IsReservedName(base + tail + ext)) {
         base.prepend(u'_');
+#ifndef Q_OS_WIN
+        fit(); // the "_" must fit as well
+#endif
+    }
     if (cut)
         *cut = shortened;
     return base + tail;
@@ -187,6 +197,63 @@ void WriteNamesLine(const QString &path, const QString &description, bool first)
     }
     file.write(Utf16Le(description + QStringLiteral("\r\n")));
 }
+
+// The key under which two names are the same name: simple case folding, code point by
+// code point, as QString::compare with Qt::CaseInsensitive compares them.
+QString FoldedName(const QString &name)
+{
+    QString folded;
+    folded.reserve(name.size());
+    for (char32_t c : QStringView(name).toUcs4()) {
+        const char32_t f = QChar::toCaseFolded(c);
+        if (QChar::requiresSurrogates(f)) {
+            folded += QChar(QChar::highSurrogate(f));
+            folded += QChar(QChar::lowSurrogate(f));
+        } else {
+            folded += QChar(char16_t(f));
+        }
+    }
+    return folded;
+}
+
+// The names of the album being named, folded, so that making a name unique costs as
+// little for the 200000th picture as for the second (a scan of the list per picture, and
+// one per counter tried, made large albums of like descriptions take hours). A cache of
+// the DownloadList's file names on the naming thread: rebuilt whenever it does not match
+// the list it was built for.
+struct NameIndex {
+    const DownloadList *list = nullptr;
+    qsizetype count = -1;
+    QString first, last;
+    QSet<QString> folded;
+    QHash<QString, uint> nextCounter; // duplicate base + "/" + extension -> counter to try next
+
+    void sync(const DownloadList &l)
+    {
+        const QStringList &names = l.fileNames;
+        if (list == &l && count == names.size()
+            && (count == 0 || (first == names.first() && last == names.last())))
+            return;
+        list = &l;
+        folded.clear();
+        nextCounter.clear();
+        for (const QString &name : names)
+            folded.insert(FoldedName(name));
+        count = names.size();
+        first = names.isEmpty() ? QString() : names.first();
+        last = names.isEmpty() ? QString() : names.last();
+    }
+    bool taken(const QString &name) const { return folded.contains(FoldedName(name)); }
+    void add(const QString &name)
+    {
+        folded.insert(FoldedName(name));
+        if (++count == 1)
+            first = name;
+        last = name;
+    }
+};
+
+thread_local NameIndex t_names;
 
 } // namespace
 
@@ -259,6 +326,8 @@ void AddPicture(AppState &app, WindowServices &w, const QString &address,
         }
         // One level: the run has made the base folder. A failure shows up as failed saves.
         QDir().mkdir(folder);
+        // Temporary files of a run that was killed while writing into this album.
+        CUrlSession::RemoveStaleTempFiles(folder);
         SetFolderTimes(folder, QDateTime::currentSecsSinceEpoch());
         app.strLastPicture = ReadLastPictureMark(folder);
     }
@@ -274,16 +343,18 @@ void AddPicture(AppState &app, WindowServices &w, const QString &address,
     }
     name = FitName(name, {}, ext);
 
-    if (n > 0) {
-        const auto taken = [&list](const QString &candidate) {
-            for (const QString &existing : std::as_const(list.fileNames))
-                if (existing.compare(candidate, Qt::CaseInsensitive) == 0)
-                    return true;
-            return false;
-        };
-        // The counter goes after the uncut name, picture extension included.
-        for (uint k = 1; taken(name + ext); ++k)
-            name = FitName(duplicateBase, QStringLiteral("(%1)").arg(k), ext);
+    NameIndex &names = t_names;
+    names.sync(list);
+    if (n > 0 && names.taken(name + ext)) {
+        // The counter goes after the uncut name, picture extension included. Names are
+        // only ever added, so the counters below the last one given to this base and
+        // extension are all taken still: the search goes on from there.
+        uint &next = names.nextCounter[duplicateBase + u'/' + ext];
+        uint k = std::max(next, 1u);
+        do
+            name = FitName(duplicateBase, QStringLiteral("(%1)").arg(k++), ext);
+        while (names.taken(name + ext));
+        next = k;
     }
 
     const QString fileName = name + ext;
@@ -297,6 +368,7 @@ void AddPicture(AppState &app, WindowServices &w, const QString &address,
     list.addresses.append(address);
     list.fileNames.append(fileName);
     list.headers.append(headerText);
+    names.add(fileName);
     const qsizetype count = list.addresses.size();
 
     w.SetProgressText(QStringLiteral("已获取到%1张图片信息").arg(count));
@@ -449,4 +521,9 @@ void FixPictureOrder(AppState &app)
         SetFileTimes(folder + entry, t);
         t -= 60;
     }
+}
+
+QString FitFolderLevel(const QString &name)
+{
+    return FitFolderName(name);
 }

@@ -21,7 +21,9 @@ class WindowServices;
 // Names one picture and appends it to app.downloads (address, file name, headerText),
 // or, when the skip option meets the previous run's first picture, sets DownState to 2
 // and appends nothing. The album's first picture also decides and creates the album
-// folder, reads its mark file into app.strLastPicture and starts the names file.
+// folder, removes the temporary files a killed run left in it, reads its mark file into
+// app.strLastPicture and starts the names file. Making a name unique costs the same
+// whatever the album's size (a folded-name index kept on the calling thread).
 void AddPicture(AppState &app, WindowServices &w, const QString &address,
                 const QString &description, const QString &headerText, int albumIndex);
 
@@ -54,3 +56,8 @@ void FixPictureFormat(AppState &app);
 // Stamps the album's pictures with the current time, each one a minute older than the
 // one before, so sorting by time gives the board's order.
 void FixPictureOrder(AppState &app);
+
+// A cleaned folder name made fit for any file system as the album folder's is: cut
+// (POSIX) to 255 bytes of UTF-8 without trailing blanks or dots, a "_" in front of a name
+// Windows reserves. Empty stays empty.
+QString FitFolderLevel(const QString &name);

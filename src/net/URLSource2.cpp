@@ -3,7 +3,11 @@
 #include "net/CookieStore.h"
 #include "text/StringCtrl.h"
 
-#include <QSaveFile>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QUrl>
 
 #include <curl/curl.h>
@@ -11,6 +15,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <filesystem>
 #include <limits>
 
 namespace {
@@ -22,6 +28,9 @@ const char kAgent[] =
 constexpr long kMaxRedirects = 10; // so that a redirect loop ends
 constexpr int kAbortPollMs = 50;   // shouldAbort is asked at least this often
 constexpr long kReadBufferBytes = 102400;
+const QLatin1String kTempPrefix(".corvadin-");
+const QLatin1String kTempSuffix(".part");
+constexpr int kTempRandomChars = 6;
 
 Clock::time_point deadlineAfter(Clock::time_point from, uint32_t ms)
 {
@@ -65,7 +74,136 @@ QString errorFor(CURLcode rc, const char *detail)
     return text;
 }
 
+using Byte = unsigned char;
+
+// JPEG: segments from SOI on, each entropy-coded scan up to its next marker, until EOI.
+bool jpegComplete(const Byte *p, qsizetype n)
+{
+    qsizetype i = 2;
+    for (;;) {
+        // Up to the next marker; fill bytes 0xFF may come before it.
+        while (i < n && p[i] != 0xFF)
+            ++i;
+        while (i < n && p[i] == 0xFF)
+            ++i;
+        if (i >= n)
+            return false;
+        const Byte marker = p[i++];
+        if (marker == 0xD9)
+            return true; // EOI
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
+            continue; // no length follows
+        if (i + 2 > n)
+            return false;
+        const qsizetype length = (qsizetype(p[i]) << 8) | p[i + 1];
+        if (length < 2)
+            return false;
+        i += length;
+        if (i > n)
+            return false;
+        if (marker != 0xDA)
+            continue;
+        // Scan data: a 0xFF is followed by 0x00 (a stuffed byte), a restart marker or
+        // fill; anything else is the next marker.
+        for (;;) {
+            const void *ff = std::memchr(p + i, 0xFF, size_t(n - i));
+            if (!ff)
+                return false;
+            i = static_cast<const Byte *>(ff) - p;
+            if (i + 1 >= n)
+                return false;
+            const Byte next = p[i + 1];
+            if (next == 0x00 || (next >= 0xD0 && next <= 0xD7))
+                i += 2;
+            else if (next == 0xFF)
+                i += 1;
+            else
+                break;
+        }
+    }
+}
+
+quint32 bigEndian32(const Byte *p)
+{
+    return (quint32(p[0]) << 24) | (quint32(p[1]) << 16) | (quint32(p[2]) << 8) | quint32(p[3]);
+}
+
+// PNG: chunks (length, type, data, CRC) after the signature, until IEND.
+bool pngComplete(const Byte *p, qsizetype n)
+{
+    qsizetype i = 8;
+    for (;;) {
+        if (i + 12 > n)
+            return false;
+        const quint32 length = bigEndian32(p + i);
+        if (length > 0x7FFFFFFFu)
+            return false;
+        if (std::memcmp(p + i + 4, "IEND", 4) == 0)
+            return true;
+        i += 12 + qsizetype(length);
+    }
+}
+
+// GIF: header, screen descriptor and colour table, then extensions and images (each
+// ending in an empty sub-block) until the trailer 0x3B.
+bool gifComplete(const Byte *p, qsizetype n)
+{
+    auto colourTable = [](Byte flags) { return (flags & 0x80) ? 3 * (qsizetype(2) << (flags & 7)) : 0; };
+    auto skipSubBlocks = [&](qsizetype &i) {
+        for (;;) {
+            if (i >= n)
+                return false;
+            const Byte size = p[i++];
+            if (size == 0)
+                return true;
+            i += size;
+        }
+    };
+    if (n < 13)
+        return false;
+    qsizetype i = 13 + colourTable(p[10]);
+    for (;;) {
+        if (i >= n)
+            return false;
+        const Byte block = p[i++];
+        if (block == 0x3B)
+            return true;
+        if (block == 0x21) { // extension: label, then sub-blocks
+            ++i;
+            if (!skipSubBlocks(i))
+                return false;
+        } else if (block == 0x2C) { // image: descriptor, colour table, LZW size, sub-blocks
+            if (i + 9 > n)
+                return false;
+            i += 9 + colourTable(p[i + 8]);
+            ++i;
+            if (!skipSubBlocks(i))
+                return false;
+        } else {
+            return false;
+        }
+    }
+}
+
+// Qt's names as std::filesystem wants them (UTF-8 on POSIX, as Qt encodes them there).
+std::filesystem::path fsPath(const QString &path)
+{
+    return std::filesystem::path(path.toStdU16String());
+}
+
 } // namespace
+
+bool IsPictureComplete(const char *data, qsizetype size)
+{
+    const Byte *p = reinterpret_cast<const Byte *>(data);
+    if (size >= 3 && p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF)
+        return jpegComplete(p, size);
+    if (size >= 8 && std::memcmp(p, "\x89PNG\r\n\x1a\n", 8) == 0)
+        return pngComplete(p, size);
+    if (size >= 6 && (std::memcmp(p, "GIF87a", 6) == 0 || std::memcmp(p, "GIF89a", 6) == 0))
+        return gifComplete(p, size);
+    return true;
+}
 
 struct CUrlSession::Impl {
     CUrlSession *q = nullptr;
@@ -85,7 +223,57 @@ struct CUrlSession::Impl {
     quint64 maxBytes = 0;      // 0: none
     quint64 capBytes = 0;
     bool refuseHtml = false;
+    bool hopeless = false;     // the failure would repeat on another try
     Clock::time_point lastData;
+
+    // A compressed page is inflated as it arrives, the output thrown away, so that the
+    // cap holds for its inflated size too: a few compressed bytes can stand for
+    // gigabytes of text, and a compressed page without end would take ages to reach the
+    // cap in compressed bytes.
+    bool countPages = false;   // this request reads a page
+    Clock::time_point totalDeadline;
+    z_stream counter {};
+    bool counting = false;
+    quint64 inflated = 0;
+
+    void startCounting()
+    {
+        stopCounting();
+        counter = z_stream {};
+        counting = inflateInit2(&counter, 47) == Z_OK;
+        inflated = 0;
+    }
+    void stopCounting()
+    {
+        if (counting)
+            inflateEnd(&counter);
+        counting = false;
+    }
+    // False once the inflated size has passed the cap. A stream that is not one (the
+    // "gzip" seen in the headers was about something else) is simply not counted.
+    bool countInflated(const char *data, size_t size)
+    {
+        if (!counting)
+            return true;
+        char sink[16384];
+        counter.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
+        counter.avail_in = uInt(size);
+        do {
+            counter.next_out = reinterpret_cast<Bytef *>(sink);
+            counter.avail_out = sizeof sink;
+            const int rc = inflate(&counter, Z_NO_FLUSH);
+            inflated += sizeof sink - counter.avail_out;
+            if (inflated > capBytes)
+                return false;
+            if (rc == Z_BUF_ERROR)
+                return true; // all taken in, no output pending: wait for more
+            if (rc != Z_OK) {
+                stopCounting(); // the end of the stream, or not a stream
+                return true;
+            }
+        } while (counter.avail_out == 0 || counter.avail_in > 0);
+        return true;
+    }
 
     bool stopRequested(const ST_URLREQUEST &request) const
     {
@@ -136,6 +324,8 @@ struct CUrlSession::Impl {
         q->compressed = q->headerText.contains(QLatin1String("gzip"));
         inBody = true;
         lastData = Clock::now();
+        if (countPages && q->compressed)
+            startCounting();
         if (status >= 400) {
             failure = QStringLiteral("HTTP %1").arg(status);
             return 0;
@@ -162,6 +352,7 @@ struct CUrlSession::Impl {
             }
             if ((maxBytes && declared > maxBytes) || declared > capBytes) {
                 failure = QStringLiteral("too large");
+                hopeless = declared > capBytes;
                 return 0;
             }
         }
@@ -177,6 +368,12 @@ struct CUrlSession::Impl {
         const quint64 have = quint64(q->body.size());
         if ((maxBytes && have > maxBytes) || have > capBytes) {
             failure = QStringLiteral("too large");
+            hopeless = have > capBytes;
+            return 0;
+        }
+        if (!countInflated(data, size)) {
+            failure = QStringLiteral("too large");
+            hopeless = true;
             return 0;
         }
         return size;
@@ -221,6 +418,7 @@ CUrlSession::CUrlSession() : d(std::make_unique<Impl>())
 
 CUrlSession::~CUrlSession()
 {
+    d->stopCounting();
     curl_multi_cleanup(d->multi);
     curl_easy_cleanup(d->easy);
     curl_slist_free_all(d->headerList);
@@ -252,7 +450,7 @@ bool CUrlSession::Fetch(const ST_URLREQUEST &request, unsigned options)
                 return true;
             errorText = QStringLiteral("too short");
         }
-        if (d->stopRequested(request))
+        if (d->stopRequested(request) || d->hopeless)
             return false;
         // The pause is there for the next try; after the last one it would only keep a
         // worker (or the list thread) idle.
@@ -273,10 +471,13 @@ bool CUrlSession::Impl::run(const ST_URLREQUEST &request, unsigned)
     inBody = false;
     cookieSet = false;
     failure.clear();
+    hopeless = false;
     errorBuffer[0] = 0;
     minBytes = quint64(request.minSizeKB) * 1024;
     maxBytes = quint64(request.maxSizeKB) * 1024;
     capBytes = quint64(request.savePath.isEmpty() ? PAGE_BODY_CAP : FILE_BODY_CAP);
+    countPages = request.savePath.isEmpty();
+    stopCounting();
     refuseHtml = request.refuseHtml;
 
     if (stopRequested(request)) {
@@ -301,6 +502,7 @@ bool CUrlSession::Impl::run(const ST_URLREQUEST &request, unsigned)
     headerList = list;
 
     const Clock::time_point headersDeadline = deadlineAfter(Clock::now(), request.stepTimeoutMs);
+    totalDeadline = deadlineAfter(Clock::now(), request.totalTimeoutMs);
     CURLcode rc = transfer(request, headersDeadline);
     long newConnections = 1;
     curl_easy_getinfo(easy, CURLINFO_NUM_CONNECTS, &newConnections);
@@ -314,6 +516,7 @@ bool CUrlSession::Impl::run(const ST_URLREQUEST &request, unsigned)
         rc = transfer(request, headersDeadline);
         curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 0L);
     }
+    stopCounting();
 
     if (cookieSet) {
         CookieStore::MarkChanged();
@@ -325,6 +528,7 @@ bool CUrlSession::Impl::run(const ST_URLREQUEST &request, unsigned)
     }
     if (rc != CURLE_OK) {
         q->errorText = errorFor(rc, errorBuffer);
+        hopeless = rc == CURLE_TOO_MANY_REDIRECTS;
         return false;
     }
     const quint64 size = quint64(q->body.size());
@@ -334,6 +538,10 @@ bool CUrlSession::Impl::run(const ST_URLREQUEST &request, unsigned)
     }
     if (maxBytes && size > maxBytes) {
         q->errorText = QStringLiteral("too large");
+        return false;
+    }
+    if (request.refusePartialPicture && !IsPictureComplete(q->body.constData(), q->body.size())) {
+        q->errorText = QStringLiteral("incomplete picture");
         return false;
     }
     if (!request.savePath.isEmpty())
@@ -363,7 +571,8 @@ CURLcode CUrlSession::Impl::transfer(const ST_URLREQUEST &request, Clock::time_p
             break;
         }
         const Clock::time_point now = Clock::now();
-        const Clock::time_point deadline = inBody ? deadlineAfter(lastData, request.readTimeoutMs) : headersDeadline;
+        const Clock::time_point deadline =
+            std::min(inBody ? deadlineAfter(lastData, request.readTimeoutMs) : headersDeadline, totalDeadline);
         if (now >= deadline) {
             failure = QStringLiteral("timed out");
             break;
@@ -397,19 +606,74 @@ bool CUrlSession::Impl::pause(const ST_URLREQUEST &request, qint64 ms)
 
 void CUrlSession::Impl::writeFile(const QString &path)
 {
-    // The picture appears under its name only when complete; a failed write leaves
-    // neither the file nor the temporary one.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // The picture appears under its name only when complete: it is written to a new
+    // file of a recognisable name in the same folder (same file system, so the rename
+    // is atomic) and renamed over the target. A failed write leaves neither file.
+    const QString folder = QFileInfo(path).absolutePath() + QLatin1Char('/');
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QFile file;
+    for (int attempt = 0; attempt < 16 && !file.isOpen(); ++attempt) {
+        QString name = kTempPrefix;
+        for (int k = 0; k < kTempRandomChars; ++k)
+            name += QLatin1Char(alphabet[QRandomGenerator::global()->bounded(int(sizeof alphabet) - 1)]);
+        file.setFileName(folder + name + kTempSuffix);
+        // NewOnly: created here and now (O_EXCL), never someone else's file. Unbuffered:
+        // a full disk shows in write()'s answer, not in a flush whose failure is easy to
+        // lose (QSaveFile::commit answers true after one and leaves an empty file).
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)
+            && !QFileInfo::exists(file.fileName()))
+            break;
+    }
+    if (!file.isOpen()) {
         q->errorText = QStringLiteral("file not written: ") + file.errorString();
         return;
     }
-    if (file.write(q->body) != q->body.size() || !file.commit()) {
-        q->errorText = QStringLiteral("file not written: ") + file.errorString();
-        file.cancelWriting();
+    // A short write (the disk filled up, a size limit) is tried again for the rest, so
+    // that the error behind it is known.
+    qint64 done = 0;
+    while (done < q->body.size()) {
+        const qint64 n = file.write(q->body.constData() + done, q->body.size() - done);
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    const bool written = done == q->body.size();
+    const QString why = file.errorString();
+    file.close();
+    std::error_code ec;
+    if (written) {
+        try {
+            std::filesystem::rename(fsPath(file.fileName()), fsPath(path), ec);
+        } catch (const std::exception &) {
+            // A name std::filesystem cannot convert.
+            ec = std::make_error_code(std::errc::invalid_argument);
+        }
+    }
+    if (!written || ec) {
+        file.remove();
+        q->errorText = QStringLiteral("file not written: ") + (written ? QString::fromLocal8Bit(ec.message()) : why);
         return;
     }
     q->savedToFile = true;
+}
+
+bool CUrlSession::IsTempFileName(const QString &name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\.corvadin-[A-Za-z0-9]{%1}\\.part$").arg(kTempRandomChars));
+    return pattern.match(name).hasMatch();
+}
+
+int CUrlSession::RemoveStaleTempFiles(const QString &folder)
+{
+    const QDir dir(folder);
+    int removed = 0;
+    const QStringList names = dir.entryList({kTempPrefix + QLatin1Char('*') + kTempSuffix},
+                                            QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+    for (const QString &name : names) {
+        if (IsTempFileName(name) && QFile::remove(dir.filePath(name)))
+            ++removed;
+    }
+    return removed;
 }
 
 void CUrlSession::Abort()
@@ -443,8 +707,9 @@ QString CUrlSession::GetText(unsigned options) const
     return text;
 }
 
-bool CUrlSession::InflateBody(const char *data, qsizetype size, QByteArray &out)
+bool CUrlSession::InflateBody(const char *data, qsizetype size, QByteArray &out, qsizetype maxOut)
 {
+    const qsizetype limit = out.size() + std::max<qsizetype>(0, maxOut);
     z_stream zs {};
     if (inflateInit2(&zs, 47) != Z_OK)
         return false;
@@ -463,7 +728,12 @@ bool CUrlSession::InflateBody(const char *data, qsizetype size, QByteArray &out)
         zs.next_out = reinterpret_cast<Bytef *>(chunk);
         zs.avail_out = sizeof chunk;
         const int rc = inflate(&zs, Z_NO_FLUSH);
-        out.append(chunk, qsizetype(sizeof chunk - zs.avail_out));
+        const qsizetype produced = qsizetype(sizeof chunk - zs.avail_out);
+        if (out.size() + produced > limit) {
+            out.append(chunk, limit - out.size());
+            break;
+        }
+        out.append(chunk, produced);
         if (rc == Z_STREAM_END) {
             ok = true;
             break;

@@ -15,8 +15,12 @@
 //   not read;
 // - a declared "Content-Length:" outside the limits fails before any body byte is read;
 //   a body that grows past the maximum fails at once;
-// - with savePath the body goes to a temporary file beside the target, renamed into
-//   place when complete, so a failed or stopped request leaves no file behind.
+// - with savePath the body goes to a temporary file ".corvadin-XXXXXX.part" in the
+//   target's folder and is renamed over the target when complete, so a failed or
+//   stopped request leaves no file behind; a process killed in between can leave a
+//   temporary file, which RemoveStaleTempFiles clears on the next visit of the folder;
+// - a body above the hard cap and a redirect loop are not fetched again: another try
+//   would only give the same.
 #pragma once
 
 #include <QByteArray>
@@ -44,14 +48,26 @@ enum : unsigned {
 };
 
 // A body larger than this is a failed request, whatever maxSizeKB says, so a hostile
-// page cannot take unbounded memory. Pictures written to a file get a larger bound.
+// page cannot take unbounded memory. For a compressed page the bound holds for the
+// inflated text too. Pictures written to a file get a larger bound.
 inline constexpr qint64 PAGE_BODY_CAP = 64ll * 1024 * 1024;
 inline constexpr qint64 FILE_BODY_CAP = 512ll * 1024 * 1024;
+// The longest a page request (one without savePath) may take as a whole: a site that
+// trickles a page without end would otherwise hold the reader for ever, each piece
+// arriving just within the read time-out.
+inline constexpr uint32_t PAGE_TIME_CAP_MS = 5 * 60 * 1000;
+
+// True unless the bytes start like a JPEG, PNG or GIF and end before that format's end
+// (JPEG's EOI marker, PNG's IEND chunk, GIF's trailer), found by walking the format's
+// segments, chunks or blocks, so data after the end and thumbnails inside are fine.
+// Bytes of any other kind are not judged. Linear in the size; no allocation.
+bool IsPictureComplete(const char *data, qsizetype size);
 
 // The request description; owned by the caller and only read by the session.
 struct ST_URLREQUEST {
     ST_URLREQUEST(const QString &url = {}, const QString &savePath = {}, uint32_t timeoutMs = 20000)
-        : url(url), savePath(savePath), readTimeoutMs(timeoutMs), stepTimeoutMs(timeoutMs)
+        : url(url), savePath(savePath), readTimeoutMs(timeoutMs), stepTimeoutMs(timeoutMs),
+          totalTimeoutMs(savePath.isEmpty() ? PAGE_TIME_CAP_MS : 0)
     {
     }
 
@@ -61,6 +77,8 @@ struct ST_URLREQUEST {
     uint32_t readTimeoutMs;    // longest gap between two pieces of the body; 0 = none
     uint32_t stepTimeoutMs;    // bound on everything up to the end of the final
                                // response's headers (connect, redirects); 0 = none
+    uint32_t totalTimeoutMs;   // bound on the whole request; 0 = none. Constructed as
+                               // PAGE_TIME_CAP_MS without a savePath, else 0
     uint32_t minSizeKB = 0;    // smallest acceptable body, KB; 0 = no minimum
     uint32_t maxSizeKB = 0;    // largest acceptable body, KB; 0 = no maximum
     uint32_t minTextLength = 0; // Fetch accepts a body only if longer than this; 0 = no check
@@ -69,6 +87,10 @@ struct ST_URLREQUEST {
     // A response declaring itself an HTML page fails before its body is read: a picture
     // request must never save a site's error page as a picture.
     bool refuseHtml = false;
+    // A body that IsPictureComplete rejects fails ("incomplete picture"): a server that
+    // declared fewer bytes than the picture has, or closed early without a declared
+    // length, would otherwise leave half a picture that looks like a whole one.
+    bool refusePartialPicture = false;
     // Polled while a transfer runs and during retry pauses; true stops the request at
     // once (a stop of the run). Empty: never.
     std::function<bool()> shouldAbort;
@@ -90,7 +112,15 @@ public:
     QString GetText(unsigned options) const;
     // zlib inflation (gzip or zlib header), appended to out; false on a damaged stream,
     // out keeps what was produced.
-    static bool InflateBody(const char *data, qsizetype size, QByteArray &out);
+    // At most maxOut bytes are produced: a longer result fails as well (a few bytes of
+    // a hostile page can inflate to gigabytes).
+    static bool InflateBody(const char *data, qsizetype size, QByteArray &out, qsizetype maxOut = PAGE_BODY_CAP);
+
+    // Whether a file name is one of the temporary files savePath writes go through.
+    static bool IsTempFileName(const QString &name);
+    // Removes the temporary files that a killed process left in `folder` (not below it);
+    // answers how many went. Only for folders no other process is writing pictures to.
+    static int RemoveStaleTempFiles(const QString &folder);
 
     // Stops the transfer in flight (and the retry pause) from any thread. The session
     // stays aborted until the next Request/Fetch begins.

@@ -266,6 +266,20 @@ TEST(AddPictureFolder, NamesFitIn255BytesOfUtf8)
     QFile f(col.app.downloads.folder() + names[3]);
     EXPECT_TRUE(f.open(QIODevice::WriteOnly));
 }
+
+TEST(AddPictureFolder, TheUnderscoreOfAReservedNameFitsIn255Bytes)
+{
+    // The stem before the first "." is what Windows reserves, however long the rest.
+    Collector col(QStringLiteral("NUL.") + QString(100, QChar(0x56FE)));
+    col.add(QStringLiteral("con.") + QString(100, QChar(0x56FE)));
+    const QString folderName = QDir(col.app.downloads.folder()).dirName();
+    EXPECT_TRUE(folderName.startsWith(QStringLiteral("_NUL.")));
+    EXPECT_LE(folderName.toUtf8().size(), 255);
+    EXPECT_TRUE(QFileInfo(col.app.downloads.folder()).isDir());
+    const QString name = col.names().value(0);
+    EXPECT_TRUE(name.startsWith(QStringLiteral("_con.")) && name.endsWith(QStringLiteral(".jpg")));
+    EXPECT_LE(name.toUtf8().size(), 255);
+}
 #endif
 
 // ---------------------------------------------------------------- skip check and mark file

@@ -247,6 +247,7 @@ struct BoardSite::Impl {
         bool dropAfterStall = false;
         qint64 closeAfter = -1; // drop the connection after this many body bytes
         qint64 rate = 0;        // bytes per second; 0: unlimited
+        bool endless = false;   // after `bytes`, filler until the client goes away
         std::shared_ptr<void> guard; // released when the answer is done
     };
 
@@ -341,15 +342,67 @@ struct BoardSite::Impl {
 
     static std::string pinsJson(const Board &b, int from, int count)
     {
-        std::string s = "[";
+        if (b.inventPins && b.pins.isEmpty())
+            return pinsJson(b, inventedPins(b, QString(), count));
         const int end = std::min<int>(b.pins.size(), from + std::max(0, count));
-        for (int i = from; i < end; ++i) {
-            if (i > from)
+        return pinsJson(b, b.pins.mid(from, std::max(0, end - from)));
+    }
+
+    static std::string pinsJson(const Board &b, const QList<Pin> &pins)
+    {
+        std::string s = "[";
+        for (qsizetype i = 0; i < pins.size(); ++i) {
+            if (i > 0)
                 s += ',';
-            s += pinJson(b, b.pins[i]);
+            s += pinJson(b, pins[i]);
         }
         s += ']';
         return s;
+    }
+
+    // Pins a board with inventPins makes up: `count` of them, ids just below the cursor
+    // (below a fixed start without one), so every page brings new ones.
+    static QList<Pin> inventedPins(const Board &b, const QString &cursor, int count)
+    {
+        bool ok = false;
+        qint64 below = cursor.toLongLong(&ok);
+        if (!ok || below <= 0)
+            below = 9000000000ll;
+        QList<Pin> pins;
+        for (int i = 0; i < count && below - 1 - i > 0; ++i)
+            pins.append(inventedPin(b.id, below - 1 - i));
+        return pins;
+    }
+
+    static Pin inventedPin(const QString &boardId, qint64 id)
+    {
+        Pin p;
+        p.id = id;
+        p.key = boardId + QStringLiteral("_inv") + QString::number(id);
+        p.description = QStringLiteral("invented %1").arg(id);
+        p.kind = Kind::Jpeg;
+        p.size = 2048;
+        return p;
+    }
+
+    // The made-up pin behind a key "<board id>_inv<pin id>" of a board with inventPins.
+    bool findInventedLocked(const QString &key, Pin &pin) const
+    {
+        const qsizetype mark = key.indexOf(QStringLiteral("_inv"));
+        if (mark <= 0)
+            return false;
+        const QString boardId = key.left(mark);
+        bool ok = false;
+        const qint64 id = key.mid(mark + 4).toLongLong(&ok);
+        if (!ok || id <= 0)
+            return false;
+        for (const Board &b : boards) {
+            if (b.id == boardId && b.inventPins) {
+                pin = inventedPin(boardId, id);
+                return true;
+            }
+        }
+        return false;
     }
 
     static QByteArray boardPage(const Board &b, const Options &o, const QString &imageHost)
@@ -405,7 +458,7 @@ struct BoardSite::Impl {
         s += ",\"pin_count\":" + std::to_string(b.declaredPinCount);
         if (o.imageHostInPinPages)
             s += ",\"imgHosts\":{\"hbimg\":" + jsonString(imageHost) + "}";
-        s += ",\"pins\":" + pinsJson(b, from, limit);
+        s += ",\"pins\":" + (b.inventPins ? pinsJson(b, inventedPins(b, cursor, limit)) : pinsJson(b, from, limit));
         s += "}}";
         return QByteArray::fromStdString(s);
     }
@@ -496,6 +549,21 @@ struct BoardSite::Impl {
         qint64 limit = d.bytes.size();
         if (d.closeAfter >= 0)
             limit = std::min(limit, d.closeAfter);
+        if (d.endless && st.sent >= limit) {
+            // Filler that keeps a page reader busy: HTML comments, 64 KB a piece.
+            static const QByteArray filler = [] {
+                QByteArray f;
+                while (f.size() < 64 * 1024)
+                    f += "<!-- and more, and more, and more, and more, and more -->\n";
+                return f;
+            }();
+            if (!sink.write(filler.constData(), size_t(filler.size())))
+                return -1;
+            st.sent += filler.size();
+            if (d.rate > 0 && !pause(filler.size() * 1000 / d.rate))
+                return -1;
+            return 1;
+        }
         if (st.sent >= limit)
             return (d.closeAfter >= 0 || (d.declared >= 0 && d.declared < d.bytes.size())) ? -1 : 0;
         qint64 chunk = std::min<qint64>(limit - st.sent, 64 * 1024);
@@ -582,6 +650,10 @@ void BoardSite::Impl::handleBoard(const httplib::Request &req, httplib::Response
         deliver(res, std::move(d));
         return;
     }
+    if (b.redirectLoop) {
+        res.set_redirect(req.target, 302);
+        return;
+    }
     if (isPinPage) {
         if (b.pinPagesFailFrom > 0 && pinPageNumber >= b.pinPagesFailFrom) {
             res.status = 500;
@@ -602,9 +674,21 @@ void BoardSite::Impl::handleBoard(const httplib::Request &req, httplib::Response
         const QString cursor = b.repeatFirstPage ? QString() : fromStd(req.get_param_value("max"));
         d.bytes = pinPage(b, o, imageHost, cursor, limit);
         d.contentType = "application/json; charset=utf-8";
+        d.endless = b.endlessPinPages;
     } else {
         d.bytes = b.rawPage.isEmpty() ? boardPage(b, o, imageHost) : b.rawPage;
         d.contentType = "text/html; charset=utf-8";
+        d.endless = b.endlessBoardPage;
+    }
+    if (d.endless) {
+        // No length can be declared for a body without end. cpp-httplib compresses a
+        // chunked text answer for a client that accepts gzip: so it does with gzipPages,
+        // and without the body goes out as it is.
+        d.chunked = true;
+        if (!o.gzipPages)
+            const_cast<httplib::Request &>(req).headers.erase("Accept-Encoding");
+        deliver(res, std::move(d));
+        return;
     }
     if (o.gzipPages && fromStd(req.get_header_value("Accept-Encoding")).contains(QLatin1String("gzip"))) {
         d.bytes = BoardSite::gzip(d.bytes);
@@ -628,9 +712,13 @@ void BoardSite::Impl::handlePicture(const httplib::Request &req, httplib::Respon
             pin = boards[it->first].pins[it->second];
             found = true;
             fault = faultLocked(key);
+        } else {
+            found = findInventedLocked(key, pin);
         }
         o = options;
     }
+    if (found && o.cookieOnPictures)
+        res.set_header("Set-Cookie", "corvadin_seen=" + toStd(key) + "; Path=/; Max-Age=86400");
     Delivery d;
     d.rate = o.bandwidthBytesPerSec;
     d.contentType = "text/html; charset=utf-8";
@@ -656,6 +744,9 @@ void BoardSite::Impl::handlePicture(const httplib::Request &req, httplib::Respon
     case Fault::WrongType:
         d.bytes = htmlMessage(200, QStringLiteral("这不是图片 (this is not a picture)"));
         deliver(res, std::move(d));
+        return;
+    case Fault::RedirectLoop:
+        res.set_redirect(req.target, 302);
         return;
     default:
         break;
@@ -773,7 +864,9 @@ void BoardSite::Impl::handleEcho(const httplib::Request &req, httplib::Response 
 
 void BoardSite::Impl::setupRoutes()
 {
-    server.new_task_queue = [] { return new httplib::ThreadPool(32); };
+    // A stalled answer keeps its thread until the stall ends, also when the client has
+    // given up and come back on a new connection: room for many of both.
+    server.new_task_queue = [] { return new httplib::ThreadPool(64); };
     server.set_keep_alive_max_count(1000);
     // Headers and body go out in separate writes; without this every answer on a
     // kept-alive connection waits for the client's delayed ACK.
@@ -996,9 +1089,10 @@ QByteArray BoardSite::pictureBytes(const QString &key) const
     {
         std::lock_guard<std::mutex> lock(d->mutex);
         const auto it = d->keys.constFind(key);
-        if (it == d->keys.constEnd())
+        if (it != d->keys.constEnd())
+            pin = d->boards[it->first].pins[it->second];
+        else if (!d->findInventedLocked(key, pin))
             return {};
-        pin = d->boards[it->first].pins[it->second];
     }
     return makePicture(pin.kind, pin.size, pin.key.toUtf8());
 }
@@ -1234,7 +1328,7 @@ bool BoardSite::parseFault(const QString &name, Fault &fault)
         {QStringLiteral("500"), Fault::Status500},   {QStringLiteral("reset"), Fault::Reset},
         {QStringLiteral("stall"), Fault::Stall},     {QStringLiteral("truncate"), Fault::Truncate},
         {QStringLiteral("lie"), Fault::LieLength},   {QStringLiteral("type"), Fault::WrongType},
-        {QStringLiteral("none"), Fault::None},
+        {QStringLiteral("loop"), Fault::RedirectLoop}, {QStringLiteral("none"), Fault::None},
     };
     const auto it = names.constFind(name.trimmed().toLower());
     if (it == names.constEnd())

@@ -26,6 +26,8 @@
 //                              request carries the cookie corvadin_session=sessionToken().
 //   /<key>                     a picture: JPEG/PNG/GIF bytes of the pin's size
 //                              (pictureBytes(key)), or the pin's fault.
+//                              Boards with inventPins also answer keys "<id>_inv<pin id>"
+//                              (2 KB JPEGs) for pins they made up.
 //   /login                     sets corvadin_session=<sessionToken()>; Path=/
 //   /logout                    expires that cookie.
 //
@@ -83,6 +85,7 @@ public:
         Truncate,  // full Content-Length declared, half the body sent, then close
         LieLength, // half the length declared, the whole body sent, then close
         WrongType, // 200 with a text/html page instead of the picture
+        RedirectLoop, // 302 to the picture's own address, forever
     };
 
     struct Pin {
@@ -108,6 +111,15 @@ public:
         QByteArray rawPage;          // when not empty, the board page is exactly these
                                      // bytes (text/html; charset=utf-8), for pages that
                                      // break the usual layout
+        // Hostile boards.
+        bool endlessBoardPage = false; // the board page never ends: after its text comes
+                                       // filler, chunked, until the client goes away;
+                                       // gzip-compressed on the fly with gzipPages
+        bool endlessPinPages = false;  // the same for every pin page
+        bool redirectLoop = false;     // board and pin pages answer 302 to themselves
+        bool inventPins = false;       // pin pages make up `limit` new pins below the
+                                       // cursor, forever (the board page too when `pins`
+                                       // is empty); their pictures are served as well
     };
 
     struct Options {
@@ -124,6 +136,8 @@ public:
                                            // 1-based) gets a fault; 0: none
         QList<Fault> faultKinds;           // cycled over those pins; empty: Status500
         int stallMs = 60000;               // how long a Stall lasts (stop() ends it)
+        bool cookieOnPictures = false;     // every picture answer sets the cookie
+                                           // corvadin_seen=<key>
         bool demoBoard = true;             // the site starts with demoBoard()
     };
 
@@ -194,7 +208,7 @@ public:
     // The smallest size makePicture can give for a kind.
     static qint64 minimumPictureSize(Kind kind);
     static QString mimeType(Kind kind);
-    // Names used on the command line: 404 429 500 reset stall truncate lie type.
+    // Names used on the command line: 404 429 500 reset stall truncate lie type loop.
     static bool parseFault(const QString &name, Fault &fault);
     static bool parseKind(const QString &name, Kind &kind);
     static QByteArray gzip(const QByteArray &data);

@@ -60,7 +60,7 @@ int main(int argc, char **argv)
     const QCommandLineOption latencyOpt(QStringLiteral("latency-ms"), QStringLiteral("Wait before every answer (default 0)."), QStringLiteral("N"), QStringLiteral("0"));
     const QCommandLineOption bandwidthOpt(QStringLiteral("bandwidth-kbps"), QStringLiteral("Bandwidth cap per connection in KB/s (default 0 = none)."), QStringLiteral("N"), QStringLiteral("0"));
     const QCommandLineOption faultEveryOpt(QStringLiteral("fault-every"), QStringLiteral("Every N-th picture of a board fails (default 0 = none)."), QStringLiteral("N"), QStringLiteral("0"));
-    const QCommandLineOption faultKindsOpt(QStringLiteral("fault-kinds"), QStringLiteral("Faults cycled over those pictures: reset,stall,404,429,500,truncate,lie,type (default 500)."), QStringLiteral("LIST"), QStringLiteral("500"));
+    const QCommandLineOption faultKindsOpt(QStringLiteral("fault-kinds"), QStringLiteral("Faults cycled over those pictures: reset,stall,404,429,500,truncate,lie,type,loop (default 500)."), QStringLiteral("LIST"), QStringLiteral("500"));
     const QCommandLineOption stallOpt(QStringLiteral("stall-ms"), QStringLiteral("How long a stalled picture stalls (default 60000)."), QStringLiteral("N"), QStringLiteral("60000"));
     const QCommandLineOption imageHostOpt(QStringLiteral("image-host"), QStringLiteral("Picture host named in the pages (default: this site's host:port)."), QStringLiteral("HOST"));
     const QCommandLineOption imageHostInPinPagesOpt(QStringLiteral("image-host-in-pin-pages"), QStringLiteral("Also name the picture host in pin pages."));

@@ -1,0 +1,395 @@
+// corvadin-cli against faults a user meets: killed mid-album and run again, writes that
+// fail (a file-size limit, a full or read-only file system, a folder in a picture's
+// place) and a hostile site. The real program in a child process, the local board site
+// on loopback.
+#include "BoardSite.h"
+#include "TestSupport.h"
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <csignal>
+#include <functional>
+#include <optional>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+struct Result {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+QByteArray sha256(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool isTempName(const QString &name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\.corvadin-[A-Za-z0-9]{6}\\.part$"));
+    return pattern.match(name).hasMatch();
+}
+
+// Every file below root, relative to it.
+QStringList filesBelow(const QString &root)
+{
+    QStringList all;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        all << it.next().mid(root.size());
+    all.sort();
+    return all;
+}
+
+// Whether `unshare` can give a child its own mount namespace here (root, or user
+// namespaces); answers the options to use, or nothing.
+std::optional<QStringList> mountNamespace()
+{
+    for (const QStringList &options : {QStringList{QStringLiteral("-m")}, QStringList{QStringLiteral("-r"), QStringLiteral("-m")}}) {
+        QProcess p;
+        p.start(QStringLiteral("unshare"), options + QStringList{QStringLiteral("sh"), QStringLiteral("-c"),
+                                                                 QStringLiteral("mount -t tmpfs tmpfs /mnt")});
+        if (p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
+            return options;
+    }
+    return std::nullopt;
+}
+
+class FaultsCli : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(site.start()); }
+
+    // A case's folders: its working folder and its save folder.
+    QString work(const QString &root) const { return root + QStringLiteral("work"); }
+    QString save(const QString &root) const { return root + QStringLiteral("save"); }
+
+    // Starts the CLI on the working folder of `root`, with `wrapper` in front of it (a
+    // program and its arguments that end up running the CLI) and `modifier` run in the
+    // child before it starts.
+    QProcess *start(const QString &root, const QStringList &args, const QStringList &wrapper = {},
+                    std::function<void()> modifier = {})
+    {
+        QDir().mkpath(work(root));
+        auto *p = new QProcess;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("CORVADIN_SITE_HOST"), site.hostPort());
+        env.insert(QStringLiteral("CORVADIN_IMAGE_HOST"), site.hostPort());
+        env.insert(QStringLiteral("ALBUM"), save(root) + QStringLiteral("/u/t"));
+        p->setProcessEnvironment(env);
+        if (modifier)
+            p->setChildProcessModifier(modifier);
+        const QStringList cli = QStringList{QStringLiteral(CORVADIN_CLI_PATH), QStringLiteral("-w"), work(root)} + args;
+        const QStringList all = wrapper + cli;
+        p->start(all.first(), all.mid(1));
+        p->waitForStarted();
+        return p;
+    }
+
+    Result run(const QString &root, const QStringList &args, const QStringList &wrapper = {},
+               std::function<void()> modifier = {})
+    {
+        std::unique_ptr<QProcess> p(start(root, args, wrapper, std::move(modifier)));
+        EXPECT_TRUE(p->waitForFinished(60000)) << "the run did not end";
+        return {p->exitCode(), QString::fromUtf8(p->readAllStandardOutput()), QString::fromUtf8(p->readAllStandardError())};
+    }
+
+    // The picture of `b` whose bytes these are; -1 when none.
+    int pictureOf(const BoardSite::Board &b, const QByteArray &bytes) const
+    {
+        for (int i = 0; i < b.pins.size(); ++i)
+            if (site.pictureBytes(b.pins[i].key) == bytes)
+                return i;
+        return -1;
+    }
+
+    Sandbox sandbox;
+    BoardSite site;
+};
+
+} // namespace
+
+TEST_F(FaultsCli, KilledMidAlbumThenRunAgainWithSkipDownloaded)
+{
+    // Slow pictures, and a cookie with every one, so that cookies.txt is written again
+    // and again while the kill lands.
+    BoardSite::Options o = site.options();
+    o.bandwidthBytesPerSec = 200 * 1024;
+    o.cookieOnPictures = true;
+    site.setOptions(o);
+    const BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("60"), QStringLiteral("t"), QStringLiteral("u"), 150,
+                                                    60, 16 * 1024, 32 * 1024);
+    site.addBoard(b);
+    const QString root = sandbox.path();
+    const QString album = save(root) + QStringLiteral("/u/t/");
+    const QStringList args = {QStringLiteral("-o"), save(root), QStringLiteral("-j"), QStringLiteral("3"),
+                              QStringLiteral("--name-base"), QStringLiteral("number"), site.boardUrl(b.id)};
+
+    std::unique_ptr<QProcess> first(start(root, args));
+    ASSERT_TRUE(waitFor([&] { return QDir(album).entryList(QDir::Files).size() >= 20; }, std::chrono::seconds(30)));
+    const QByteArray softBefore = readFile(work(root) + QStringLiteral("/soft.dat"));
+    ::kill(pid_t(first->processId()), SIGKILL);
+    ASSERT_TRUE(first->waitForFinished(10000));
+    EXPECT_EQ(first->exitStatus(), QProcess::CrashExit);
+
+    // The settings and the cookies are whole; every picture there is whole; at most
+    // temporary files of the writes in flight, and no mark file.
+    EXPECT_EQ(softBefore.size(), 19808);
+    EXPECT_EQ(readFile(work(root) + QStringLiteral("/soft.dat")), softBefore);
+    auto expectCookiesWhole = [&] {
+        const QList<QByteArray> lines = readFile(work(root) + QStringLiteral("/cookies.txt")).split('\n');
+        bool seen = false;
+        for (const QByteArray &line : lines) {
+            if (line.trimmed().isEmpty() || (line.startsWith('#') && !line.startsWith("#HttpOnly_")))
+                continue;
+            const QList<QByteArray> fields = line.split('\t');
+            EXPECT_EQ(fields.size(), 7) << line.toStdString();
+            seen = seen || (fields.size() == 7 && fields[5] == "corvadin_seen");
+        }
+        EXPECT_TRUE(seen) << "the cookie of the pictures is kept";
+    };
+    expectCookiesWhole();
+    int whole = 0;
+    for (const QString &name : QDir(album).entryList(QDir::Files | QDir::Hidden)) {
+        if (isTempName(name))
+            continue;
+        EXPECT_NE(name, QStringLiteral("pic.kzv"));
+        EXPECT_GE(pictureOf(b, readFile(album + name)), 0) << name.toStdString() << " is not a whole picture";
+        ++whole;
+    }
+    EXPECT_GE(whole, 20);
+    EXPECT_LT(whole, 150);
+    // What a kill inside a write leaves (rare enough that it is put there by hand).
+    sandbox.write(QStringLiteral("save/u/t/.corvadin-K1ll3d.part"), QByteArray(5000, 'x'));
+
+    // Run again at full speed with "不下载以前下载过的图片": no mark file was written, so
+    // the album is fetched whole and completed.
+    o.bandwidthBytesPerSec = 0;
+    site.setOptions(o);
+    const Result again = run(root, QStringList{QStringLiteral("--skip-downloaded")} + args);
+    EXPECT_EQ(again.exitCode, 0) << again.err.toStdString();
+    EXPECT_TRUE(again.out.contains(QStringLiteral("saved: 150, failed: 0"))) << again.out.toStdString();
+    QStringList expected{QStringLiteral("pic.kzv")};
+    for (int i = 0; i < b.pins.size(); ++i) {
+        expected << QStringLiteral("%1.jpg").arg(i + 1);
+        EXPECT_EQ(sha256(readFile(album + expected.last())), sha256(site.pictureBytes(b.pins[i].key))) << i;
+    }
+    expected.sort();
+    EXPECT_EQ(filesBelow(album), expected);
+    EXPECT_EQ(readFile(work(root) + QStringLiteral("/soft.dat")).size(), 19808);
+    expectCookiesWhole();
+
+    // And once more: the album is complete, the mark ends it at its first picture.
+    site.clearRequests();
+    const Result third = run(root, QStringList{QStringLiteral("--skip-downloaded")} + args);
+    EXPECT_EQ(third.exitCode, 0) << third.err.toStdString();
+    EXPECT_TRUE(third.out.contains(QStringLiteral("pictures collected: 0"))) << third.out.toStdString();
+    EXPECT_EQ(site.requestCount(QLatin1Char('/') + b.pins[0].key), 0);
+}
+
+TEST_F(FaultsCli, WritesThatFailFailThosePicturesAndTheRunGoesOn)
+{
+    // Pictures of 3 to 12 KB, named 1.jpg, 2.jpg ... in save/u/t/.
+    const BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("61"), QStringLiteral("t"), QStringLiteral("u"), 24,
+                                                    61, 3 * 1024, 12 * 1024);
+    site.addBoard(b);
+    const std::optional<QStringList> ns = mountNamespace();
+    const qint64 limit = 8 * 1024;
+
+    struct Case {
+        const char *what;
+        bool needsNamespace;
+        // Prepares the album folder; answers the wrapper to run the CLI with.
+        std::function<QStringList(const QString &album)> prepare;
+        std::function<void()> modifier;
+        // Which pictures must be saved (the others must fail); empty: decided by what
+        // the run reports, as on a full disk.
+        std::function<bool(int i, const QByteArray &bytes)> saves;
+        bool filesListedByWrapper; // the album folder vanishes with the namespace
+        QStringList reasons;       // what the summary may give as the reason
+    };
+    const QString listFiles = QStringLiteral("; rc=$?; find \"$ALBUM\" -type f -exec sha256sum {} +; exit $rc");
+    const QList<Case> cases = {
+        {"file-size limit (ulimit -f)", false, [](const QString &) { return QStringList(); },
+         [] {
+             rlimit r {};
+             getrlimit(RLIMIT_FSIZE, &r);
+             r.rlim_cur = 8 * 1024;
+             setrlimit(RLIMIT_FSIZE, &r);
+         },
+         [&](int, const QByteArray &bytes) { return bytes.size() <= limit; }, false, {QStringLiteral("File too large")}},
+        {"a folder where a picture should be", false,
+         [](const QString &album) {
+             QDir().mkpath(album + QStringLiteral("3.jpg"));
+             return QStringList();
+         },
+         {}, [](int i, const QByteArray &) { return i != 2; }, false, {QStringLiteral("Is a directory")}},
+        {"read-only album folder", geteuid() == 0,
+         [&](const QString &album) {
+             QDir().mkpath(album);
+             if (geteuid() != 0) {
+                 QFile::setPermissions(album, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+                 return QStringList();
+             }
+             return QStringList{QStringLiteral("unshare")} + *ns +
+                    QStringList{QStringLiteral("sh"), QStringLiteral("-c"),
+                                QStringLiteral("mount --bind \"$ALBUM\" \"$ALBUM\" && mount -o remount,bind,ro \"$ALBUM\" "
+                                               "&& exec \"$@\""),
+                                QStringLiteral("sh")};
+         },
+         {}, [](int, const QByteArray &) { return false; }, false,
+         {QStringLiteral("Read-only file system"), QStringLiteral("Permission denied")}},
+        {"full file system", true,
+         [&](const QString &album) {
+             QDir().mkpath(album);
+             return QStringList{QStringLiteral("unshare")} + *ns +
+                    QStringList{QStringLiteral("sh"), QStringLiteral("-c"),
+                                QStringLiteral("mount -t tmpfs -o size=48k tmpfs \"$ALBUM\" && \"$@\"") + listFiles,
+                                QStringLiteral("sh")};
+         },
+         {}, {}, true, {QStringLiteral("No space left on device")}},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.needsNamespace && !ns) {
+            std::cout << "[ SKIPPED  ] " << c.what << ": no mount namespace here (unshare)\n";
+            continue;
+        }
+        const QString root = sandbox.path() + QString::number(n++) + QLatin1Char('/');
+        const QString album = save(root) + QStringLiteral("/u/t/");
+        // soft.dat exists from an earlier run; this run would save it (a new address in
+        // the history), which must leave it whole even when the write fails.
+        const Result info = run(root, {QStringLiteral("--info"), site.boardUrl(QStringLiteral("1001"))});
+        ASSERT_EQ(info.exitCode, 0) << info.err.toStdString();
+        const QByteArray soft = readFile(work(root) + QStringLiteral("/soft.dat"));
+        ASSERT_EQ(soft.size(), 19808);
+
+        const QStringList wrapper = c.prepare(album);
+        const Result r = run(root,
+                             {QStringLiteral("-o"), save(root), QStringLiteral("-j"), QStringLiteral("4"),
+                              QStringLiteral("--name-base"), QStringLiteral("number"), site.boardUrl(b.id)},
+                             wrapper, c.modifier);
+        QFile::setPermissions(album, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+        // What is in the album folder: name -> bytes' hash.
+        QMap<QString, QByteArray> files;
+        if (c.filesListedByWrapper) {
+            static const QRegularExpression line(QStringLiteral("^([0-9a-f]{64})  (.*)$"), QRegularExpression::MultilineOption);
+            for (auto it = line.globalMatch(r.out); it.hasNext();) {
+                const auto m = it.next();
+                files.insert(m.captured(2).mid(album.size()), m.captured(1).toLatin1());
+            }
+        } else {
+            for (const QString &name : filesBelow(album))
+                files.insert(name, sha256(readFile(album + name)));
+        }
+
+        int saved = 0;
+        for (int i = 0; i < b.pins.size(); ++i) {
+            const QByteArray bytes = site.pictureBytes(b.pins[i].key);
+            const QString name = QStringLiteral("%1.jpg").arg(i + 1);
+            const bool there = files.contains(name);
+            if (there) {
+                EXPECT_EQ(files.value(name), sha256(bytes)) << name.toStdString() << " is not whole";
+                ++saved;
+            }
+            if (c.saves) {
+                EXPECT_EQ(there, c.saves(i, bytes)) << name.toStdString();
+            }
+        }
+        for (const QString &name : files.keys())
+            EXPECT_TRUE(name == QStringLiteral("pic.kzv") || QRegularExpression(QStringLiteral("^[0-9]+\\.jpg$")).match(name).hasMatch())
+                << "left behind: " << name.toStdString();
+        const int failed = int(b.pins.size()) - saved;
+        EXPECT_GT(failed, 0);
+        EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+        EXPECT_TRUE(r.out.contains(QStringLiteral("saved: %1, failed: %2").arg(saved).arg(failed))) << r.out.toStdString();
+        bool reasonGiven = false;
+        for (const QString &reason : c.reasons)
+            reasonGiven = reasonGiven || r.out.contains(QStringLiteral("(file not written: %1)").arg(reason));
+        EXPECT_TRUE(reasonGiven) << r.out.toStdString();
+        EXPECT_EQ(readFile(work(root) + QStringLiteral("/soft.dat")).size(), 19808);
+        if (c.modifier) {
+            EXPECT_EQ(readFile(work(root) + QStringLiteral("/soft.dat")), soft) << "a failed save keeps the old settings";
+        }
+    }
+}
+
+TEST_F(FaultsCli, AHostileSiteEndsInBoundedTimeAndWritesNothingOutside)
+{
+    struct Case {
+        const char *what;
+        bool gzip;
+        std::function<void(BoardSite::Board &)> make;
+        int exitCode;
+        const char *says; // on standard error (exit 3) or standard output
+        QString owner, album; // where the pictures go below the save folder
+    };
+    const QList<Case> cases = {
+        {"endless board page", false, [](BoardSite::Board &b) { b.endlessBoardPage = true; }, 3, "no album was read",
+         {}, {}},
+        {"endless compressed board page", true, [](BoardSite::Board &b) { b.endlessBoardPage = true; }, 3,
+         "no album was read", {}, {}},
+        {"redirect loop", false, [](BoardSite::Board &b) { b.redirectLoop = true; }, 3, "no album was read", {}, {}},
+        // The same pins on every page: the first pin page repeats the board page's 20,
+        // then its cursor was asked for already and the album ends.
+        {"a cursor that never advances", false,
+         [](BoardSite::Board &b) {
+             b.declaredPinCount = 1000000;
+             b.repeatFirstPage = true;
+         },
+         0, "saved: 40, failed: 0", QStringLiteral("u"), QStringLiteral("t")},
+        {"names built to escape", false,
+         [](BoardSite::Board &b) {
+             b.title = QStringLiteral("../../../outside");
+             b.username = QStringLiteral("../../etc");
+             const QStringList names = {QStringLiteral("../../etc/passwd"), QStringLiteral("/etc/x"),
+                                        QStringLiteral("C:\\x"), QStringLiteral(".."), QStringLiteral("CON"),
+                                        QStringLiteral("//\\\\//"), QString(400, QChar(0x957F)),
+                                        QStringLiteral("a/../../b")};
+             for (int i = 0; i < b.pins.size(); ++i)
+                 b.pins[i].description = names[i % names.size()];
+         },
+         0, "saved: 30, failed: 0", QStringLiteral("etc"), QStringLiteral("outside")},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        BoardSite::Options o = site.options();
+        o.gzipPages = c.gzip;
+        site.setOptions(o);
+        BoardSite::Board b = BoardSite::makeBoard(QString::number(70 + n), QStringLiteral("t"), QStringLiteral("u"), 30,
+                                                  70 + n, 2048, 4096);
+        c.make(b);
+        site.addBoard(b);
+        site.clearRequests();
+        // The save folder lies deep in the case's folder, so that a name climbing out of
+        // it would land in the case's folder.
+        const QString root = sandbox.path() + QString::number(n++) + QLatin1Char('/');
+        const QString savePath = root + QStringLiteral("deep/er/save");
+        const Result r = run(root, {QStringLiteral("-o"), savePath, site.boardUrl(b.id)});
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        EXPECT_TRUE((c.exitCode == 3 ? r.err : r.out).contains(QString::fromUtf8(c.says)))
+            << r.out.toStdString() << r.err.toStdString();
+        EXPECT_LE(site.requestCount(QStringLiteral("/boards/") + b.id + QLatin1Char('/')), c.exitCode == 3 ? 11 : 3);
+        const QString albumPath = QStringLiteral("deep/er/save/%1/%2/").arg(c.owner, c.album);
+        for (const QString &path : filesBelow(root))
+            EXPECT_TRUE(path.startsWith(QStringLiteral("work/")) || (!c.owner.isEmpty() && path.startsWith(albumPath)))
+                << path.toStdString();
+    }
+    // The children never held much more than one capped page.
+    rusage u {};
+    getrusage(RUSAGE_CHILDREN, &u);
+    EXPECT_LT(u.ru_maxrss, 512 * 1024) << "KB";
+}
