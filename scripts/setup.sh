@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and the demo need.
-# Idempotent and quiet when everything is there. Usage: scripts/setup.sh [--bench]
+# Idempotent and quiet when everything is there.
+# Usage: scripts/setup.sh [--bench | --screenshot | --fuzz]
 set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config
-  qt6-base-dev libcurl4-openssl-dev zlib1g-dev
+  qt6-base-dev qt6-webengine-dev libcurl4-openssl-dev zlib1g-dev
   libgtest-dev libcpp-httplib-dev
 )
 if [[ "${1:-}" == "--bench" ]]; then
@@ -13,6 +14,10 @@ if [[ "${1:-}" == "--bench" ]]; then
 fi
 if [[ "${1:-}" == "--screenshot" ]]; then
   packages+=(xvfb xauth x11-apps imagemagick fonts-noto-cjk)
+fi
+if [[ "${1:-}" == "--fuzz" ]]; then
+  # clang with libFuzzer and its sanitizer runtimes (scripts/fuzz.sh)
+  packages+=(clang-14 libclang-rt-14-dev)
 fi
 
 missing=()

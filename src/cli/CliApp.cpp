@@ -9,6 +9,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QThread>
@@ -290,6 +291,12 @@ int RunCli(const QStringList &arguments)
     QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")}, QStringLiteral("No progress and no summary."));
     QCommandLineOption saveSettings(QStringLiteral("save-settings"), QStringLiteral("Keep this run's settings in soft.dat."));
     parser.addOptions({info, work, save, threads, timeout, minKb, maxKb, nameBase, folderName, quiet, saveSettings});
+    QCommandLineOption cookies(QStringLiteral("cookies"),
+                               QStringLiteral("Send the cookies of a Netscape cookies.txt (as browser extensions export "
+                                              "it) in this run, e.g. a login; with --save-settings they are kept in the "
+                                              "working folder's cookies.txt."),
+                               QStringLiteral("FILE"));
+    parser.addOption(cookies);
     QList<QCommandLineOption> textOpts;
     for (const auto &t : textOptions) {
         textOpts.append(QCommandLineOption(QString::fromLatin1(t.name), QString::fromUtf8(t.help), QStringLiteral("T")));
@@ -333,6 +340,27 @@ int RunCli(const QStringList &arguments)
     QString workFolder = parser.isSet(work) ? parser.value(work) : QDir::currentPath();
     if (!QDir(workFolder).exists())
         return usage(QStringLiteral("working folder %1 does not exist").arg(workFolder));
+    // The cookie file is checked whole before anything runs: a bad line imports nothing.
+    QStringList cookieLines;
+    if (parser.isSet(cookies)) {
+        const QString file = parser.value(cookies);
+        QFile f(file);
+        if (!f.open(QIODevice::ReadOnly)) {
+            writeErr(QStringLiteral("corvadin-cli: cannot read the cookie file %1\n").arg(file));
+            return EXIT_USAGE;
+        }
+        constexpr qint64 kMaxCookieFile = 16 * 1024 * 1024;
+        if (f.size() > kMaxCookieFile) {
+            writeErr(QStringLiteral("corvadin-cli: the cookie file %1 is larger than 16 MB\n").arg(file));
+            return EXIT_USAGE;
+        }
+        QString why;
+        // The message names the line and the field, never a cookie's value.
+        if (!CookieStore::ParseNetscape(f.read(kMaxCookieFile), &cookieLines, &why)) {
+            writeErr(QStringLiteral("corvadin-cli: %1 is not a Netscape cookie file: %2; no cookie was imported\n").arg(file, why));
+            return EXIT_USAGE;
+        }
+    }
     AppState app(QDir(workFolder).absolutePath());
     app.Initialise();
 
@@ -404,6 +432,21 @@ int RunCli(const QStringList &arguments)
         if (parser.isSet(save))
             RememberText(app.settings.SavePathHistory, savePath);
         SaveSettings(app.settings, app.strWorkFolder);
+    }
+
+    if (parser.isSet(cookies)) {
+        // Without --save-settings they serve this run only: the working folder's
+        // cookies.txt is not written at all in this run.
+        if (!parser.isSet(saveSettings))
+            CookieStore::SetSaving(false);
+        CookieStore::AddLines(cookieLines);
+        if (parser.isSet(saveSettings))
+            CookieStore::Save();
+        if (!parser.isSet(quiet))
+            writeErr(QStringLiteral("corvadin: %1 cookie(s) from %2%3\n")
+                         .arg(cookieLines.size())
+                         .arg(parser.value(cookies))
+                         .arg(parser.isSet(saveSettings) ? QStringLiteral(", kept in cookies.txt") : QString()));
     }
 
     const bool infoOnly = parser.isSet(info);

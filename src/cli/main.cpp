@@ -16,5 +16,10 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("corvadin-cli"));
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
+#ifdef SIGXFSZ
+    // Past a file-size limit (ulimit -f) a write should fail with EFBIG, which fails that
+    // one picture, instead of ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     return RunCli(QCoreApplication::arguments());
 }

@@ -5,6 +5,7 @@
 #include "core/WindowServices.h"
 #include "download/FileNaming.h"
 #include "net/URLSource2.h"
+#include "source/PageParsing.h"
 #include "text/StringCtrl.h"
 
 #include <QSet>
@@ -48,35 +49,29 @@ void EnumeratePins(AppState &app, WindowServices &w, int albumIndex)
                 return;
         }
 
-        const QString named = ExtractBetween(text, QStringLiteral("hbimg\":\""), QStringLiteral("\""), EXTRACT_CONSUME);
-        const QString imageHost = named.isEmpty() ? app.site.defaultImageHost : named;
-
-        CutThrough(text, QStringLiteral("\"pins\""), true);
+        const PinPage page = ParsePinPage(std::move(text), app.site.defaultImageHost, scheme);
 
         if (uint32_t(app.downloads.addresses.size()) >= r.nPicCount)
             return;
-
-        QStringList pieces;
-        const int separators = SplitText(text, QStringLiteral("\"pin_id"), pieces);
-        text.clear();
-        if (separators < 1)
+        if (page.pieces.isEmpty())
             return;
 
-        for (int k = 1; k <= separators; ++k) {
-            QString piece = pieces[k];
-            src.strCursor = ExtractBetween(piece, QStringLiteral(":"), QStringLiteral(","), EXTRACT_CONSUME);
-            if (src.strCursor.isEmpty())
+        for (const PinPiece &piece : page.pieces) {
+            // Set even when empty: a last piece without an id pages on with an empty cursor.
+            src.strCursor = piece.cursor;
+            if (piece.cursor.isEmpty())
                 continue;
-            const QString key = ExtractBetween(piece, QStringLiteral("key\":\""), QStringLiteral("\""), EXTRACT_CONSUME);
-            const QString address = scheme + imageHost + QLatin1Char('/') + key;
-            const QString description =
-                ExtractBetween(piece, QStringLiteral("raw_text\":\""), QStringLiteral("\""), EXTRACT_CONSUME);
-            AddPicture(app, w, address, description, QString(), albumIndex);
+            AddPicture(app, w, page.AddressOf(piece), piece.description, QString(), albumIndex);
             const uint8_t state = app.DownState;
             if (state == 3 || state == 2)
                 return;
             if (uint32_t(app.downloads.addresses.size()) >= r.nPicCount)
                 return;
+            if (app.downloads.addresses.size() >= app.maxPicturesPerAlbum) {
+                w.ShowMessage(QStringLiteral("相册“%1”的图片超过%2张，其余的图片不再获取")
+                                  .arg(r.strName, QString::number(app.maxPicturesPerAlbum)));
+                return;
+            }
         }
     }
 }

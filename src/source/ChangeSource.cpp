@@ -3,31 +3,15 @@
 
 #include "core/AppState.h"
 #include "core/WindowServices.h"
+#include "download/FileNaming.h"
 #include "net/URLSource2.h"
+#include "source/PageParsing.h"
 #include "text/StringCtrl.h"
 
 #include <QDir>
 #include <new>
 
 namespace {
-
-const QString kPageStart = QStringLiteral("app.page[\"");
-
-// Leading decimal digits as an unsigned 32-bit number (leading blanks skipped, no digits
-// give 0); a number too large for 32 bits saturates to "unknown".
-uint32_t leadingUnsigned(const QString &text)
-{
-    qsizetype i = 0;
-    while (i < text.size() && IsWideSpace(text[i]))
-        ++i;
-    uint64_t value = 0;
-    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-        value = value * 10 + (text[i].unicode() - u'0');
-        if (value > 0xFFFFFFFFull)
-            return PICCOUNT_UNKNOWN;
-    }
-    return uint32_t(value);
-}
 
 // The board prefix the address uses: "http://" + SITE_HOST + "/boards/", or the https
 // form (a board read over https keeps https). Empty when neither is in the address.
@@ -84,11 +68,7 @@ void RetrieveAlbumList(AppState &app, WindowServices &w)
         w.ShowMessage(SiteTexts::BoardAddressHint(app.site.siteHost).replace(QLatin1Char('^'), QLatin1Char('\n')));
     }
 
-    QString &owner = app.source.strUserFolder;
-    CleanFileName(owner, false);
-    owner.replace(QLatin1Char('/'), QDir::separator());
-    if (!owner.isEmpty() && !owner.endsWith(QDir::separator()))
-        owner += QDir::separator();
+    NormaliseOwnerFolder(app.source.strUserFolder);
 
     w.GridRefresh();
     const int n = app.albums.count();
@@ -138,20 +118,16 @@ void ReadBoardPage(AppState &app, WindowServices &w, const QString &address)
     if (!session.Fetch(req, 0))
         return;
 
-    QString text = session.GetText(TEXT_INFLATE | TEXT_UTF8);
-    CutThrough(text, kPageStart, true);
-    const QString boardId = ExtractBetween(text, QStringLiteral("board_id\":"), QStringLiteral(","), EXTRACT_CONSUME);
-    const QString name = ExtractBetween(text, QStringLiteral("title\":\""), QStringLiteral("\""), EXTRACT_CONSUME);
-    const QString count = ExtractBetween(text, QStringLiteral("pin_count\":"), QStringLiteral(","), EXTRACT_CONSUME);
-    const QString owner = ExtractBetween(text, QStringLiteral("username\":\""), QStringLiteral("\""), EXTRACT_CONSUME);
-    text.clear();
+    // The page stays whole for the pin enumeration: it already holds the first pins.
+    const QString page = session.GetText(TEXT_INFLATE | TEXT_UTF8);
+    const BoardPageValues values = ParseBoardPage(page);
 
     ST_PERLISTRECORD record;
-    record.strName = name;
-    record.strUrl = prefix + boardId + QLatin1Char('/');
-    record.nPicCount = leadingUnsigned(count);
+    record.strName = values.name;
+    record.strUrl = prefix + values.boardId + QLatin1Char('/');
+    record.nPicCount = values.pinCount;
 
-    app.source.strUserFolder = owner;
+    app.source.strUserFolder = values.owner;
     CleanFileName(app.source.strUserFolder, true);
 
     if (app.ready == 1) {
@@ -163,7 +139,18 @@ void ReadBoardPage(AppState &app, WindowServices &w, const QString &address)
         }
     }
 
-    app.source.strBoardPage = session.GetText(TEXT_INFLATE | TEXT_UTF8);
+    app.source.strBoardPage = page;
+}
+
+void NormaliseOwnerFolder(QString &owner)
+{
+    CleanFileName(owner, false);
+    owner.replace(QLatin1Char('/'), QDir::separator());
+    // One folder level like the album folder: a long or reserved name would make the
+    // whole run fail to create its base folder.
+    owner = FitFolderLevel(owner);
+    if (!owner.isEmpty() && !owner.endsWith(QDir::separator()))
+        owner += QDir::separator();
 }
 
 uint32_t AddAlbumRecord(AlbumList &list, const ST_PERLISTRECORD &record)

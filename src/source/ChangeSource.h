@@ -19,12 +19,19 @@ void RetrieveAlbumList(AppState &app, WindowServices &w);
 // Fetches one board page and, when the ready flag is 1, adds its album. Sets
 // strUserFolder and strBoardPage.
 void ReadBoardPage(AppState &app, WindowServices &w, const QString &address);
+// The owner's name as the folder level below the save path: cleaned, ending in a
+// separator (empty stays empty).
+void NormaliseOwnerFolder(QString &owner);
 // Appends a copy of the record (name cleaned and made unique); answers the new count.
 uint32_t AddAlbumRecord(AlbumList &list, const ST_PERLISTRECORD &record);
 // Builds the row (list view) or the thumbnail cell of one album.
 void AddAlbumRow(AppState &app, WindowServices &w, int albumIndex);
 // Refills the view from the album list; ConvertState 2 stops it early.
 void RebuildAlbumRows(AppState &app, WindowServices &w);
+
+// Most pictures one album collects. A site that keeps inventing pins (a hostile or broken
+// listing) would otherwise grow the lists without bound.
+inline constexpr int MAX_PICTURES_PER_ALBUM = 200000;
 
 // Walks the pins of one album into the DownloadList (through AddPicture).
 void EnumeratePins(AppState &app, WindowServices &w, int albumIndex);

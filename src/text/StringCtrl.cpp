@@ -42,6 +42,15 @@ void ReplaceAll(QString &text, QStringView from, QStringView to)
     text = std::move(out);
 }
 
+// Empty, or nothing but "." characters.
+bool DotsOnly(const QString &text)
+{
+    for (const QChar c : text)
+        if (c != u'.')
+            return false;
+    return true;
+}
+
 } // namespace
 
 QByteArray ToGbk(const QString &text)
@@ -267,14 +276,7 @@ void CleanFileName(QString &text, bool fallback)
     text = TrimWide(text);
 
     // A name of dots only would mean "this folder" or "the parent".
-    bool dotsOnly = true;
-    for (const QChar c : std::as_const(text)) {
-        if (c != u'.') {
-            dotsOnly = false;
-            break;
-        }
-    }
-    if (dotsOnly)
+    if (DotsOnly(text))
         text.fill(QChar(0x3002));
 
     // Characters a file name cannot hold; each is independent of the others, so one
@@ -307,6 +309,20 @@ void CleanFileName(QString &text, bool fallback)
     text.remove(0, first);
 
     text = TrimWide(text);
+
+    // Blanks next to removed characters shield dots from the cuts above ("? .. ?" gives
+    // ".."), so the dots-only rule holds for the result as well.
+    if (DotsOnly(text))
+        text.fill(QChar(0x3002));
+    // A surrogate without its partner has no file-system form: it would be written as a
+    // replacement character, and two different names could land on one file.
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (c.isSurrogate())
+            text[i] = QChar::ReplacementCharacter;
+    }
 
     if (fallback && (text.isEmpty() || text.size() >= 1000))
         text = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));

@@ -56,7 +56,8 @@ void ReplaceEach(QString &text, const QString &fromList, const QString &toList);
 bool IsUtf8(const char *bytes, qsizetype length);
 
 // Makes a text usable as a file or folder name; with fallback, an empty or
-// over-long result becomes the local date and time "yyyyMMddHHmmss".
+// over-long result becomes the local date and time "yyyyMMddHHmmss". The result is
+// never "." or ".." (dots only become U+3002) and holds no lone surrogate (U+FFFD).
 void CleanFileName(QString &text, bool fallback);
 
 // Unicode white space test used by the trims (the platform's wide-character

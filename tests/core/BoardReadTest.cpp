@@ -108,6 +108,17 @@ TEST_F(BoardRead, NamesThatCleanToNothingGetTheDateAndTime)
     EXPECT_TRUE(isDateTime(owner)) << owner.toStdString();
 }
 
+TEST_F(BoardRead, NamesOfDotsBehindRemovedCharactersStayOneLevel)
+{
+    // "? .. ?" cleans to ".." without the final dots rule: the run would save into the
+    // save folder's parent.
+    site.addBoard(BoardSite::makeBoard(QStringLiteral("78"), QStringLiteral("? .. ?"), QStringLiteral("? .. ?"), 1, 5));
+    retrieve(site.boardUrl(QStringLiteral("78")));
+    ASSERT_EQ(app->albums.count(), 1);
+    EXPECT_EQ(app->albums.at(0).strName, QStringLiteral("\u3002\u3002"));
+    EXPECT_EQ(app->source.strUserFolder, QStringLiteral("\u3002\u3002") + QDir::separator());
+}
+
 TEST_F(BoardRead, LongNamesAreCutTo80Characters)
 {
     const QString name = QString(81, QLatin1Char('n'));

@@ -294,6 +294,9 @@ INSTANTIATE_TEST_SUITE_P(
                       CleanCase{"DotsOnlyAfterTrim", "  .  ", "\u3002"},
                       CleanCase{"DotsStripped", "..a.b..", "a.b"},
                       CleanCase{"DotsThenSpaceTrimmed", ". a .", "a"},
+                      // Blanks beside removed characters shield the dots from the cuts.
+                      CleanCase{"ParentBehindRemovedCharacters", "? .. ?", "\u3002\u3002"},
+                      CleanCase{"SelfBehindRemovedCharacters", "<\u3000.\u3000>", "\u3002"},
                       CleanCase{"EntitiesDecodedFirst", "a&amp;b &lt;c&gt; &quot;d&quot;&nbsp;&nbsp;e", "a&b c d e"},
                       CleanCase{"TabTrimmedBeforeReplacement", "a\t", "a"},
                       CleanCase{"OnlyRemovable", "?*?", ""},
@@ -325,6 +328,14 @@ TEST(CleanFileName, FallbackToLocalDateTime)
     QString empty;
     CleanFileName(empty, false);
     EXPECT_TRUE(empty.isEmpty());
+}
+
+TEST(CleanFileName, LoneSurrogatesBecomeReplacementCharacters)
+{
+    const char16_t units[] = {u'a', 0xD83D, u'b', 0xDE00, 0xD83D, 0xDE00, 0xDC00, 0xD800};
+    QString text(reinterpret_cast<const QChar *>(units), std::size(units));
+    CleanFileName(text, false);
+    EXPECT_EQ(text, QString::fromUtf8("a\uFFFDb\uFFFD\U0001F600\uFFFD\uFFFD"));
 }
 
 TEST(WideSpace, ClassifiesUnicodeSpaces)
