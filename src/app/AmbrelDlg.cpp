@@ -696,14 +696,7 @@ void CAmbrelDlg::OnProductLink()
 
 void CAmbrelDlg::RememberSavePath(const QString &path)
 {
-    bool added;
-    {
-        std::lock_guard lock(m_app.settingsMutex);
-        added = RememberText(m_app.settings.SavePathHistory, path);
-        if (added)
-            SaveSettings(m_app.settings, m_app.strWorkFolder);
-    }
-    if (added)
+    if (m_app.RememberAndSave(m_app.settings.SavePathHistory, path))
         m_savePath->AddItemText(path);
 }
 

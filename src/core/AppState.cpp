@@ -65,6 +65,15 @@ void AppState::SaveSettingsNow()
     SaveSettings(settings, strWorkFolder);
 }
 
+bool AppState::RememberAndSave(char16_t (&history)[HISTORY_COUNT][HISTORY_UNITS], const QString &text)
+{
+    std::lock_guard lock(settingsMutex);
+    const bool added = RememberText(history, text);
+    if (added)
+        SaveSettings(settings, strWorkFolder);
+    return added;
+}
+
 RunSummary AppState::Summary() const
 {
     std::lock_guard lock(m_summaryMutex);

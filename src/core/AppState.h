@@ -76,6 +76,9 @@ public:
     ST_DOWNSET DownSet() const;
     ST_SAVESET SaveSet() const;
     void SaveSettingsNow();
+    // RememberText on one of the two histories, saving the image when the text was put
+    // at its top; answers whether it was.
+    bool RememberAndSave(char16_t (&history)[HISTORY_COUNT][HISTORY_UNITS], const QString &text);
     // Records used instead of the stored ones for this process only (the CLI's options);
     // saving the image never writes them. Guarded by settingsMutex.
     std::optional<ST_DOWNSET> downSetOverride;

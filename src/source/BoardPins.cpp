@@ -26,9 +26,11 @@ void EnumeratePins(AppState &app, WindowServices &w, int albumIndex)
     // A board read over https keeps https for its pictures.
     const QString scheme = r.strUrl.startsWith(QStringLiteral("https://")) ? QStringLiteral("https://")
                                                                            : QStringLiteral("http://");
-    // Cursors already asked for: a site whose cursor never advances (or cycles) would
-    // otherwise be paged forever.
+    // Cursors already asked for, and the first pin of every page read: a site whose
+    // cursor never advances (or cycles) would otherwise be paged forever, and a page it
+    // answers again would be collected twice.
     QSet<QString> askedCursors;
+    QSet<QString> firstPins;
 
     for (int pages = 0;; ++pages) {
         QString text;
@@ -55,6 +57,14 @@ void EnumeratePins(AppState &app, WindowServices &w, int albumIndex)
             return;
         if (page.pieces.isEmpty())
             return;
+        for (const PinPiece &piece : page.pieces) {
+            if (piece.cursor.isEmpty())
+                continue;
+            if (firstPins.contains(piece.cursor))
+                return; // this page was read before
+            firstPins.insert(piece.cursor);
+            break;
+        }
 
         for (const PinPiece &piece : page.pieces) {
             // Set even when empty: a last piece without an id pages on with an empty cursor.

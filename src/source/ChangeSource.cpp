@@ -80,14 +80,7 @@ void RetrieveAlbumList(AppState &app, WindowServices &w)
 
     if (n >= 1) {
         const QString again = TrimWide(w.AddressText());
-        bool added;
-        {
-            std::lock_guard lock(app.settingsMutex);
-            added = RememberText(app.settings.AddressHistory, again);
-            if (added)
-                SaveSettings(app.settings, app.strWorkFolder);
-        }
-        if (added)
+        if (app.RememberAndSave(app.settings.AddressHistory, again))
             w.AppendAddressItem(again);
         if (boardRead) {
             w.GridSelectAll();
