@@ -41,16 +41,6 @@ bool isTempName(const QString &name)
     return pattern.match(name).hasMatch();
 }
 
-// Every file below root, relative to it.
-QStringList filesBelow(const QString &root)
-{
-    QStringList all;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        all << it.next().mid(root.size());
-    all.sort();
-    return all;
-}
 
 // Whether `unshare` can give a child its own mount namespace here (root, or user
 // namespaces); answers the options to use, or nothing.

@@ -31,16 +31,6 @@ QByteArray fileSha256(const QString &path)
     return f.open(QIODevice::ReadOnly) ? sha256(f.readAll()) : QByteArray();
 }
 
-// Every file below root, as paths relative to it, sorted.
-QStringList filesBelow(const QString &root)
-{
-    QStringList all;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        all << it.next().mid(root.size());
-    all.sort();
-    return all;
-}
 
 qint64 peakRssKb()
 {

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
@@ -47,4 +48,14 @@ bool waitFor(const std::function<bool()> &pred, std::chrono::milliseconds timeou
         QThread::msleep(5);
     }
     return true;
+}
+
+QStringList filesBelow(const QString &root)
+{
+    QStringList all;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        all << it.next().mid(root.size());
+    all.sort();
+    return all;
 }

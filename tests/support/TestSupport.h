@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <chrono>
 #include <functional>
@@ -20,6 +21,9 @@ public:
 private:
     QTemporaryDir m_dir;
 };
+
+// Every file below root (hidden ones included), as paths relative to it, sorted.
+QStringList filesBelow(const QString &root);
 
 // Polls pred (and the Qt event loop of this thread, if any) until it holds or the time
 // is up; answers whether it held.
