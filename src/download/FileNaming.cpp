@@ -373,10 +373,8 @@ void AddPicture(AppState &app, WindowServices &w, const QString &address,
 
     w.SetProgressText(QStringLiteral("已获取到%1张图片信息").arg(count));
 
-    if (set.wOptions & OPT_NAMES_FILE) {
-        const QString stem = FitName(WithoutSeparators(r.strName), {}, QStringLiteral(".txt"));
-        WriteNamesLine(folder + stem + QStringLiteral(".txt"), description, count == 1);
-    }
+    if (set.wOptions & OPT_NAMES_FILE)
+        WriteNamesLine(AlbumFilePath(folder, r.strName, QStringLiteral(".txt")), description, count == 1);
 }
 
 bool HasPictureExtension(const QString &name)
@@ -526,4 +524,9 @@ void FixPictureOrder(AppState &app)
 QString FitFolderLevel(const QString &name)
 {
     return FitFolderName(name);
+}
+
+QString AlbumFilePath(const QString &folder, const QString &albumName, const QString &extension)
+{
+    return folder + FitName(WithoutSeparators(albumName), {}, extension) + extension;
 }

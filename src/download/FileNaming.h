@@ -61,3 +61,7 @@ void FixPictureOrder(AppState &app);
 // (POSIX) to 255 bytes of UTF-8 without trailing blanks or dots, a "_" in front of a name
 // Windows reserves. Empty stays empty.
 QString FitFolderLevel(const QString &name);
+
+// The path of an album's own file in its folder (the names file ".txt", the download
+// list ".lst"): the album name without separators, fitted like a picture's name.
+QString AlbumFilePath(const QString &folder, const QString &albumName, const QString &extension);

@@ -97,7 +97,7 @@ void RunDownload(AppState &app, WindowServices &w)
         const QString folder = app.downloads.folder();
 
         if (options & OPT_LIST_ONLY) {
-            const QString path = folder + app.albums.at(i).strName + QStringLiteral(".lst");
+            const QString path = AlbumFilePath(folder, app.albums.at(i).strName, QStringLiteral(".lst"));
             if (WriteListFile(addresses, path))
                 app.UpdateSummary([&](RunSummary &s) { s.listFiles.append(path); });
             continue;

@@ -181,6 +181,15 @@ TEST_F(DownloadRun, ListOnlyWritesAGbkListAndNoPicture)
     EXPECT_EQ(app->Summary().listFiles.size(), 1);
 }
 
+TEST_F(DownloadRun, TheListOfAnAlbumNamedLikeADeviceGetsASafeName)
+{
+    site.addBoard(BoardSite::makeBoard(QStringLiteral("44"), QStringLiteral("con"), QStringLiteral("u"), 3, 2));
+    editSaveSet([](ST_SAVESET &s) { s.wOptions |= OPT_LIST_ONLY; });
+    retrieveAndRun(site.boardUrl(QStringLiteral("44")));
+    const QString folder = albumFolder(QStringLiteral("u"), QStringLiteral("_con"));
+    EXPECT_EQ(filesIn(folder), QStringList{QStringLiteral("_con.lst")});
+}
+
 TEST_F(DownloadRun, EscapedQuotesKeepTheirBackslashInTheNamesFile)
 {
     BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("40"), QStringLiteral("quotes"), QStringLiteral("u"), 2, 9);
