@@ -367,8 +367,11 @@ TEST_F(DownloadRun, PoolWithMoreWorkersThanPictures)
 
 TEST_F(DownloadRun, FifteenWorkersTakeFortyPicturesExactlyOnce)
 {
+    // The site counts a picture as in flight while it sends the bytes: a bandwidth cap
+    // makes each one last long enough for the workers' transfers to overlap.
     BoardSite::Options o = site.options();
     o.latencyMs = 30;
+    o.bandwidthBytesPerSec = 64 * 1024;
     site.setOptions(o);
     BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("60"), QStringLiteral("forty"), QStringLiteral("u"), 40, 7);
     site.addBoard(b);
