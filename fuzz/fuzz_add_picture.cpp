@@ -19,7 +19,7 @@ AppState &App()
 {
     static const std::unique_ptr<AppState> app = [] {
         auto a = std::make_unique<AppState>(fuzz::SandboxFolder() + QStringLiteral("work"));
-        QDir().mkpath(a->strWorkFolder);
+        QDir().mkpath(a->profile.configFolder());
         return a;
     }();
     return *app;

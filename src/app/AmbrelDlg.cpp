@@ -2,9 +2,9 @@
 
 #include "app/AmbrelApp.h"
 #include "core/AppState.h"
-#include "core/RunControl.h"
+#include "source/RunControl.h"
 #include "source/ChangeSource.h"
-#include "source/SiteConfig.h"
+#include "core/SiteConfig.h"
 #include "splash/SplashScreenEx.h"
 #include "ui/ComboBox2.h"
 #include "ui/DlgDownSet.h"
@@ -408,7 +408,7 @@ CDlgWebOpen *CAmbrelDlg::LoginWindow() const
 CLoginProfile *CAmbrelDlg::LoginProfile()
 {
     if (!m_loginProfile)
-        m_loginProfile = new CLoginProfile(m_app.strWorkFolder + QStringLiteral("browser"), this);
+        m_loginProfile = new CLoginProfile(m_app.profile.browserFolder(), this);
     return m_loginProfile;
 }
 
@@ -775,7 +775,7 @@ void CAmbrelDlg::ToggleOption(uint16_t flag)
             options &= uint16_t(~OPT_TAOBAO_DESC);
         if (flag == OPT_TAOBAO_DESC && (options & OPT_TAOBAO_DESC))
             options &= uint16_t(~OPT_TAOBAO_MAIN);
-        SaveSettings(m_app.settings, m_app.strWorkFolder);
+        SaveSettings(m_app.settings, m_app.profile.configFolder());
     }
     RefreshSettingsMenu();
 }
@@ -792,7 +792,7 @@ void CAmbrelDlg::OnDownloadSettings()
         return;
     std::lock_guard lock(m_app.settingsMutex);
     m_app.settings.DownSet[SITE_MODE_BOARD] = record;
-    SaveSettings(m_app.settings, m_app.strWorkFolder);
+    SaveSettings(m_app.settings, m_app.profile.configFolder());
 }
 
 void CAmbrelDlg::OnNamingSettings()
@@ -809,7 +809,7 @@ void CAmbrelDlg::OnNamingSettings()
     // The option bits are the menu's; the dialog does not own them.
     record.wOptions = m_app.settings.SaveSet[SITE_MODE_BOARD].wOptions;
     m_app.settings.SaveSet[SITE_MODE_BOARD] = record;
-    SaveSettings(m_app.settings, m_app.strWorkFolder);
+    SaveSettings(m_app.settings, m_app.profile.configFolder());
 }
 
 QDialog *CAmbrelDlg::CreateAboutBox()
@@ -946,12 +946,12 @@ void CAmbrelDlg::ShowDownloadDone()
     });
 }
 
-void CAmbrelDlg::SetPhaseText(const QString &text)
+void CAmbrelDlg::SetPhaseText(const QString &text, ReportKind)
 {
     OnGui([this, text] { m_phase->setText(text); });
 }
 
-void CAmbrelDlg::SetProgressText(const QString &text)
+void CAmbrelDlg::SetProgressText(const QString &text, ReportKind)
 {
     if (QThread::currentThread() == thread()) {
         m_progress->setText(text);

@@ -166,8 +166,8 @@ public:
     void ShowListIdle(int albumCount) override;
     void ShowDownloading() override;
     void ShowDownloadDone() override;
-    void SetPhaseText(const QString &text) override;
-    void SetProgressText(const QString &text) override;
+    void SetPhaseText(const QString &text, ReportKind kind = ReportKind::Other) override;
+    void SetProgressText(const QString &text, ReportKind kind = ReportKind::Other) override;
     void SetAlbumFrameCaption(const QString &text) override;
     void ShowMessage(const QString &text) override;
     QString AddressText() override;

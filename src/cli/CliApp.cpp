@@ -1,7 +1,7 @@
 #include "cli/CliApp.h"
 
 #include "core/AppState.h"
-#include "core/RunControl.h"
+#include "source/RunControl.h"
 #include "core/WindowServices.h"
 #include "net/CookieStore.h"
 #include "text/StringCtrl.h"
@@ -74,7 +74,7 @@ public:
                  QLatin1Char('\n'));
     }
 
-    void SetPhaseText(const QString &text) override
+    void SetPhaseText(const QString &text, ReportKind = ReportKind::Other) override
     {
         std::lock_guard lock(m_mutex);
         m_phase = text;
@@ -82,11 +82,11 @@ public:
             writeErr(text + QLatin1Char('\n'));
     }
 
-    void SetProgressText(const QString &text) override
+    void SetProgressText(const QString &text, ReportKind kind = ReportKind::Other) override
     {
         std::lock_guard lock(m_mutex);
         m_progress = text;
-        if (text == QStringLiteral("已开始下载图片"))
+        if (kind == ReportKind::DownloadStarted)
             m_poolTimer.start();
     }
 
@@ -431,7 +431,7 @@ int RunCli(const QStringList &arguments)
         app.settings.SaveSet[SITE_MODE_BOARD] = names;
         if (parser.isSet(save))
             RememberText(app.settings.SavePathHistory, savePath);
-        SaveSettings(app.settings, app.strWorkFolder);
+        SaveSettings(app.settings, app.profile.configFolder());
     }
 
     if (parser.isSet(cookies)) {

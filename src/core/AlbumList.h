@@ -50,3 +50,7 @@ private:
     QVector<ST_PERLISTRECORD> m_records;
     int m_chosen = 0;
 };
+
+// Most pictures one album collects. A site that keeps inventing pins (a hostile or broken
+// listing) would otherwise grow the lists without bound.
+inline constexpr int MAX_PICTURES_PER_ALBUM = 200000;

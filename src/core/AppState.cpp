@@ -5,12 +5,9 @@
 #include <QDir>
 #include <QStandardPaths>
 
-AppState::AppState(const QString &workFolder)
+AppState::AppState(const Profile &profile) : profile(profile)
 {
-    strWorkFolder = QDir::toNativeSeparators(workFolder);
-    if (!strWorkFolder.endsWith(QDir::separator()))
-        strWorkFolder += QDir::separator();
-    site = SiteConfig::Load(strWorkFolder);
+    site = SiteConfig::Load(profile.siteFile());
 }
 
 AppState::~AppState() = default;
@@ -19,9 +16,9 @@ void AppState::Initialise()
 {
     {
         std::lock_guard lock(settingsMutex);
-        LoadSettings(settings, strWorkFolder);
+        LoadSettings(settings, profile.configFolder());
     }
-    CookieStore::Open(strWorkFolder + QStringLiteral("cookies.txt"));
+    CookieStore::Open(profile.cookieFile());
 }
 
 ST_DOWNSET AppState::DownSet() const
@@ -44,17 +41,20 @@ QString AppState::StartupSavePath() const
         if (!newest.isEmpty())
             return newest;
     }
-    const QString lower = strWorkFolder.toLower();
     const QString sep = QDir::separator();
-    const QString temp = QDir::toNativeSeparators(QDir(QDir::tempPath()).canonicalPath()).toLower() + sep;
-    const bool temporary = lower.contains(sep + QStringLiteral("temp") + sep) ||
-                           lower.contains(sep + QStringLiteral("locals")) || lower.startsWith(temp);
-    if (!temporary)
-        return strWorkFolder;
-    QString documents = QDir::toNativeSeparators(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
-    if (!documents.endsWith(sep))
-        documents += sep;
-    const QString folder = documents + QStringLiteral("Corvadin") + sep;
+    QString folder = profile.defaultSaveFolder();
+    if (profile.isPortable()) {
+        const QString lower = folder.toLower();
+        const QString temp = QDir::toNativeSeparators(QDir(QDir::tempPath()).canonicalPath()).toLower() + sep;
+        const bool temporary = lower.contains(sep + QStringLiteral("temp") + sep) ||
+                               lower.contains(sep + QStringLiteral("locals")) || lower.startsWith(temp);
+        if (!temporary)
+            return folder;
+        QString documents = QDir::toNativeSeparators(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+        if (!documents.endsWith(sep))
+            documents += sep;
+        folder = documents + QStringLiteral("Corvadin") + sep;
+    }
     QDir().mkpath(folder);
     return folder;
 }
@@ -62,7 +62,7 @@ QString AppState::StartupSavePath() const
 void AppState::SaveSettingsNow()
 {
     std::lock_guard lock(settingsMutex);
-    SaveSettings(settings, strWorkFolder);
+    SaveSettings(settings, profile.configFolder());
 }
 
 bool AppState::RememberAndSave(char16_t (&history)[HISTORY_COUNT][HISTORY_UNITS], const QString &text)
@@ -70,7 +70,7 @@ bool AppState::RememberAndSave(char16_t (&history)[HISTORY_COUNT][HISTORY_UNITS]
     std::lock_guard lock(settingsMutex);
     const bool added = RememberText(history, text);
     if (added)
-        SaveSettings(settings, strWorkFolder);
+        SaveSettings(settings, profile.configFolder());
     return added;
 }
 

@@ -11,9 +11,10 @@
 
 #include "core/AlbumList.h"
 #include "core/DownloadList.h"
+#include "core/Profile.h"
+#include "core/RunSummary.h"
+#include "core/SiteConfig.h"
 #include "settings/SoftData.h"
-#include "source/ChangeSource.h"
-#include "source/SiteConfig.h"
 
 #include <QString>
 #include <QStringList>
@@ -39,33 +40,13 @@ struct NetTimings {
     uint32_t pictureStepTimeoutMs = 20000; // everything up to a picture's headers
 };
 
-// Outcome of one picture of a batch, for the run summary.
-struct PictureOutcome {
-    QString address;
-    QString file;    // full path
-    bool saved = false;
-    QString reason;  // why it failed; empty when saved
-    qint64 bytes = 0;
-};
-
-// What a download run did, for the CLI's summary and the tests.
-struct RunSummary {
-    int albums = 0;        // albums chosen
-    int collected = 0;     // pictures collected over the run
-    int saved = 0;
-    int failed = 0;
-    qint64 bytes = 0;
-    QList<PictureOutcome> failures; // every failed picture, in batch order
-    QStringList listFiles;          // download lists written (OPT_LIST_ONLY)
-    bool stopped = false;
-    bool basePathFailed = false;    // the save path could not be used
-};
-
 class AppState {
 public:
-    // workFolder: where soft.dat, cookies.txt, site.ini and tmp/ live; a separator is
-    // appended when missing. Reads site.ini / the environment for the site hosts.
-    explicit AppState(const QString &workFolder);
+    // profile: where soft.dat, site.ini, cookies.txt and the thumbnails live. Reads
+    // site.ini / the environment for the site hosts.
+    explicit AppState(const Profile &profile);
+    // Everything in one working folder (Profile::Portable).
+    explicit AppState(const QString &workFolder) : AppState(Profile::Portable(workFolder)) {}
     ~AppState();
 
     // Loads soft.dat (creating it on the first run) and the cookie store.
@@ -85,8 +66,9 @@ public:
     std::optional<ST_SAVESET> saveSetOverride;
 
     // What the save-path box shows at start-up: the newest save-path history entry, else
-    // the working folder, or Documents/Corvadin/ (created) when the working folder is a
-    // temporary one. Ends in a separator.
+    // the profile's default save folder (created); in a portable profile that is the
+    // working folder, or Documents/Corvadin/ when the working folder is a temporary one.
+    // Ends in a separator.
     QString StartupSavePath() const;
 
     // Run-state bytes.
@@ -114,7 +96,7 @@ public:
     ST_SOFTDATA settings{};
     mutable std::mutex settingsMutex;
 
-    QString strWorkFolder;
+    const Profile profile;
     SiteConfig site;
     NetTimings timings;
     // Most pictures one album collects (tests lower it; the product keeps the constant).

@@ -6,8 +6,23 @@
 // The run-state bytes live in AppState; the core sets them, these only change the look.
 #pragma once
 
+#include "core/RunSummary.h"
+
 #include <QList>
 #include <QString>
+
+// What a phase or progress text reports, whatever language it is written in. A front
+// end that acts on a report (the CLI's timers and lines, the window's failure count)
+// looks at the kind, never at the text.
+enum class ReportKind : uint8_t {
+    Other,
+    ListDone,        // phase: the retrieval has ended ("获取相册列表完成，共%d个")
+    AlbumStarted,    // phase: an album of the run begins ("正在下载第%d/%d个图集")
+    AlbumCollecting, // progress: its pins are being read ("......")
+    Collected,       // progress: pictures collected so far ("已获取到%d张图片信息")
+    DownloadStarted, // progress: the worker pool starts on the album ("已开始下载图片")
+    Downloaded,      // progress: pictures of the batch finished ("已下载%d/%d......")
+};
 
 class WindowServices {
 public:
@@ -21,8 +36,8 @@ public:
 
     // The phase line ("正在下载第%d/%d个图集", "下载完毕" ...) and the progress line
     // ("已下载%d/%d......" ...).
-    virtual void SetPhaseText(const QString &text) {}
-    virtual void SetProgressText(const QString &text) {}
+    virtual void SetPhaseText(const QString &text, ReportKind kind = ReportKind::Other) {}
+    virtual void SetProgressText(const QString &text, ReportKind kind = ReportKind::Other) {}
     // Caption of the album list frame ("相册列表(共%d个)").
     virtual void SetAlbumFrameCaption(const QString &text) {}
     // A message the user must see (message box in the window, stderr in the CLI).
@@ -50,6 +65,9 @@ public:
     virtual void StartDownloadRun() {}
     // The worker pool ended a batch: whole seconds taken and number of pictures.
     virtual void BatchFinished(unsigned seconds, int pictures) {}
+    // One picture of a batch has finished, saved or not. Called on a worker thread, in
+    // the order the pictures finish.
+    virtual void PictureFinished(const PictureOutcome &outcome) {}
     // Open a folder in the desktop's file browser (OPT_OPEN_FOLDER).
     virtual void OpenFolder(const QString &folder) {}
 };

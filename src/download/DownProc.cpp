@@ -103,6 +103,7 @@ void DownPicFunc(AppState &app, WindowServices &w, const DownloadBatch &batch)
                 return;
             const PictureOutcome outcome = DownPicWorker(app, session, batch, i);
             app.AddOutcome(outcome);
+            w.PictureFinished(outcome);
             {
                 std::lock_guard lock(mutex);
                 ++app.nDoneCount;
@@ -122,9 +123,12 @@ void DownPicFunc(AppState &app, WindowServices &w, const DownloadBatch &batch)
     }
     if (threads.empty()) {
         // Not a single worker could start: every picture counts as finished (and failed).
-        for (int i = 0; i < total; ++i)
-            app.AddOutcome({batch.addresses.value(i), batch.folder + batch.fileNames.value(i), false,
-                            QStringLiteral("worker could not start"), 0});
+        for (int i = 0; i < total; ++i) {
+            const PictureOutcome outcome{batch.addresses.value(i), batch.folder + batch.fileNames.value(i), false,
+                                         QStringLiteral("worker could not start"), 0};
+            app.AddOutcome(outcome);
+            w.PictureFinished(outcome);
+        }
         app.nDoneCount = uint32_t(total);
     }
 
@@ -143,7 +147,7 @@ void DownPicFunc(AppState &app, WindowServices &w, const DownloadBatch &batch)
         const bool last = done >= uint32_t(total);
         const auto now = std::chrono::steady_clock::now();
         if ((done != shown && now - lastShown >= kProgressInterval) || last) {
-            w.SetProgressText(progressText(done, total));
+            w.SetProgressText(progressText(done, total), ReportKind::Downloaded);
             shown = done;
             lastShown = now;
         }

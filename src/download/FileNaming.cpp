@@ -371,7 +371,7 @@ void AddPicture(AppState &app, WindowServices &w, const QString &address,
     names.add(fileName);
     const qsizetype count = list.addresses.size();
 
-    w.SetProgressText(QStringLiteral("已获取到%1张图片信息").arg(count));
+    w.SetProgressText(QStringLiteral("已获取到%1张图片信息").arg(count), ReportKind::Collected);
 
     if (set.wOptions & OPT_NAMES_FILE)
         WriteNamesLine(AlbumFilePath(folder, r.strName, QStringLiteral(".txt")), description, count == 1);

@@ -1,6 +1,6 @@
 #include "net/CookieStore.h"
 
-#include "core/SaveFile.h"
+#include "platform/SaveFile.h"
 
 #include <QFile>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
 #include "settings/SoftData.h"
 
-#include "core/SaveFile.h"
+#include "platform/SaveFile.h"
 
 #include <QFile>
 #include <algorithm>

@@ -73,7 +73,7 @@ void RetrieveAlbumList(AppState &app, WindowServices &w)
     w.GridRefresh();
     const int n = app.albums.count();
     w.SetAlbumFrameCaption(QStringLiteral("相册列表(共%1个)").arg(n));
-    w.SetPhaseText(QStringLiteral("获取相册列表完成，共%1个").arg(n));
+    w.SetPhaseText(QStringLiteral("获取相册列表完成，共%1个").arg(n), ReportKind::ListDone);
 
     app.ListState = 0;
     w.ShowListIdle(n);
@@ -198,7 +198,7 @@ void AddAlbumRow(AppState &app, WindowServices &w, int albumIndex)
         w.GridAppendRow(app.thumbHeight + 10);
 
     if (r.nImage == -1 && !r.strCoverUrl.isEmpty()) {
-        const QString tmp = app.strWorkFolder + QStringLiteral("tmp") + QDir::separator();
+        const QString tmp = app.profile.thumbnailFolder();
         if (albumIndex == 0)
             QDir().mkpath(tmp);
         const QString file = tmp + QStringLiteral("%1.jpg").arg(albumIndex);

@@ -29,10 +29,6 @@ void AddAlbumRow(AppState &app, WindowServices &w, int albumIndex);
 // Refills the view from the album list; ConvertState 2 stops it early.
 void RebuildAlbumRows(AppState &app, WindowServices &w);
 
-// Most pictures one album collects. A site that keeps inventing pins (a hostile or broken
-// listing) would otherwise grow the lists without bound.
-inline constexpr int MAX_PICTURES_PER_ALBUM = 200000;
-
 // Walks the pins of one album into the DownloadList (through AddPicture).
 void EnumeratePins(AppState &app, WindowServices &w, int albumIndex);
 

@@ -3,7 +3,7 @@
 #include "source/ChangeSource.h"
 
 #include "core/AppState.h"
-#include "core/SaveFile.h"
+#include "platform/SaveFile.h"
 #include "core/WindowServices.h"
 #include "download/DownProc.h"
 #include "download/FileNaming.h"
@@ -84,8 +84,8 @@ void RunDownload(AppState &app, WindowServices &w)
         const int i = chosen[h];
         app.downloads.reset(base);
         app.DownState = 1;
-        w.SetPhaseText(QStringLiteral("正在下载第%1/%2个图集").arg(h + 1).arg(chosen.size()));
-        w.SetProgressText(QStringLiteral("......"));
+        w.SetPhaseText(QStringLiteral("正在下载第%1/%2个图集").arg(h + 1).arg(chosen.size()), ReportKind::AlbumStarted);
+        w.SetProgressText(QStringLiteral("......"), ReportKind::AlbumCollecting);
 
         EnumeratePins(app, w, i);
 
@@ -103,7 +103,7 @@ void RunDownload(AppState &app, WindowServices &w)
             continue;
         }
 
-        w.SetProgressText(QStringLiteral("已开始下载图片"));
+        w.SetProgressText(QStringLiteral("已开始下载图片"), ReportKind::DownloadStarted);
         std::thread pool = StartDownPicFunc(app, w);
         if (!pool.joinable()) {
             w.ShowMessage(QStringLiteral("Create thread:DownPicFunc failed."));

@@ -1,7 +1,7 @@
 #include "ui/SiteModes.h"
 
 #include "settings/SoftData.h"
-#include "source/SiteConfig.h"
+#include "core/SiteConfig.h"
 
 #include <array>
 

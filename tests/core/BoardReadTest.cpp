@@ -77,7 +77,7 @@ TEST_F(BoardRead, ReadsTheBoardAndStartsARun)
     EXPECT_EQ(FieldText(app->settings.AddressHistory[0]), site.boardUrl(QStringLiteral("1001")) + QStringLiteral("?from=x"));
     EXPECT_EQ(w->addressItems.size(), 1);
     ST_SOFTDATA stored{};
-    LoadSettings(stored, app->strWorkFolder);
+    LoadSettings(stored, app->profile.configFolder());
     EXPECT_EQ(FieldText(stored.AddressHistory[0]), FieldText(app->settings.AddressHistory[0]));
 }
 

@@ -21,7 +21,7 @@ const QString SEP = QDir::separator();
 
 class Recorder : public WindowServices {
 public:
-    void SetProgressText(const QString &text) override { progress << text; }
+    void SetProgressText(const QString &text, ReportKind = ReportKind::Other) override { progress << text; }
     void ShowMessage(const QString &text) override { messages << text; }
     QStringList progress;
     QStringList messages;

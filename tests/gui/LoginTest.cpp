@@ -8,7 +8,7 @@
 #include "net/CookieStore.h"
 #include "net/URLSource2.h"
 #include "settings/SoftData.h"
-#include "source/SiteConfig.h"
+#include "core/SiteConfig.h"
 #include "ui/DlgWebOpen.h"
 #include "ui/MyGridCtrl.h"
 #include "ui/SiteModes.h"

@@ -2,7 +2,7 @@
 // the album grid and the three settings dialogs. Offscreen; the user's answers come
 // from a scripted UserPrompts.
 #include "settings/SoftData.h"
-#include "source/SiteConfig.h"
+#include "core/SiteConfig.h"
 #include "ui/ComboBox2.h"
 #include "ui/DlgDownSet.h"
 #include "ui/DlgFind.h"

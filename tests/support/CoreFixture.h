@@ -6,7 +6,7 @@
 #include "RecordingServices.h"
 #include "TestSupport.h"
 #include "core/AppState.h"
-#include "core/RunControl.h"
+#include "source/RunControl.h"
 
 #include <memory>
 
@@ -18,7 +18,7 @@ protected:
     {
         ASSERT_TRUE(site.start());
         app = std::make_unique<AppState>(sandbox.path() + QStringLiteral("work"));
-        QDir().mkpath(app->strWorkFolder);
+        QDir().mkpath(app->profile.configFolder());
         app->site.siteHost = site.hostPort();
         app->site.defaultImageHost = site.hostPort();
         app->timings.pageTimeoutMs = 5000;

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "core/AppState.h"
-#include "core/RunControl.h"
+#include "source/RunControl.h"
 #include "core/WindowServices.h"
 
 #include <QList>
@@ -42,12 +42,12 @@ public:
         SetPhaseText(QStringLiteral("下载完毕"));
         SetProgressText(QString());
     }
-    void SetPhaseText(const QString &t) override
+    void SetPhaseText(const QString &t, ReportKind = ReportKind::Other) override
     {
         std::lock_guard lock(m_mutex);
         phases.append(t);
     }
-    void SetProgressText(const QString &t) override
+    void SetProgressText(const QString &t, ReportKind = ReportKind::Other) override
     {
         std::lock_guard lock(m_mutex);
         progress.append(t);

@@ -1,7 +1,7 @@
 // The configuration values of the board site and the texts the original kept enciphered.
 //
 // SITE_HOST and DEFAULT_IMAGE_HOST are read, in this order, from the environment
-// (CORVADIN_SITE_HOST, CORVADIN_IMAGE_HOST), from "site.ini" in the working folder
+// (CORVADIN_SITE_HOST, CORVADIN_IMAGE_HOST), from "site.ini" in the config folder
 // (keys SiteHost and ImageHost in the [Site] group), else the built-in defaults,
 // which point at the bundled board site. A host may carry a port ("127.0.0.1:8090").
 // Without an image host of its own, the site host serves the pictures too.
@@ -17,7 +17,7 @@ struct SiteConfig {
     // "http://" + siteHost + "/boards/"
     QString BoardPrefix() const;
 
-    static SiteConfig Load(const QString &workFolder);
+    static SiteConfig Load(const QString &iniFile); // the path of site.ini
     static SiteConfig Defaults();
 };
 

@@ -1,4 +1,4 @@
-#include "source/SiteConfig.h"
+#include "core/SiteConfig.h"
 
 #include <QSettings>
 
@@ -27,9 +27,9 @@ SiteConfig SiteConfig::Defaults()
     return {QString::fromLatin1(BUILTIN_SITE_HOST), QString::fromLatin1(BUILTIN_IMAGE_HOST)};
 }
 
-SiteConfig SiteConfig::Load(const QString &workFolder)
+SiteConfig SiteConfig::Load(const QString &iniFile)
 {
-    QSettings ini(workFolder + QStringLiteral("site.ini"), QSettings::IniFormat);
+    QSettings ini(iniFile, QSettings::IniFormat);
     SiteConfig c;
     c.siteHost = fromEnvIniOrDefault("CORVADIN_SITE_HOST", ini, QStringLiteral("Site/SiteHost"), BUILTIN_SITE_HOST);
     // A site named without its picture host serves its pictures itself.

@@ -1,4 +1,4 @@
-#include "core/SaveFile.h"
+#include "platform/SaveFile.h"
 
 #include <QSaveFile>
 

@@ -1,4 +1,4 @@
-#include "core/RunControl.h"
+#include "source/RunControl.h"
 
 #include "core/AppState.h"
 #include "core/WindowServices.h"
