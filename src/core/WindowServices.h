@@ -22,6 +22,8 @@ enum class ReportKind : uint8_t {
     Collected,       // progress: pictures collected so far ("已获取到%d张图片信息")
     DownloadStarted, // progress: the worker pool starts on the album ("已开始下载图片")
     Downloaded,      // progress: pictures of the batch finished ("已下载%d/%d......")
+    RunDone,         // phase: how the download run ended, set right after ShowDownloadDone
+                     // ("下载完毕", "已终止下载" ...)
 };
 
 class WindowServices {

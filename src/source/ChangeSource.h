@@ -34,6 +34,9 @@ void EnumeratePins(AppState &app, WindowServices &w, int albumIndex);
 
 // Body of the download-run thread.
 void RunDownload(AppState &app, WindowServices &w);
+// The phase line's text at the end of a run: how it ended ("下载完毕", "已终止下载" ...).
+struct RunSummary;
+QString RunEndText(const RunSummary &summary);
 // The download list file: one GBK line per address, CR LF. Answers whether it opened.
 bool WriteListFile(const QStringList &addresses, const QString &path);
 // The last-picture mark file "pic.kzv": the address as raw UTF-16LE, hidden on Windows.

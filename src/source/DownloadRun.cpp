@@ -41,6 +41,13 @@ void WriteLastPictureMark(const QString &text, const QString &folder)
         Platform::SetHidden(path);
 }
 
+QString RunEndText(const RunSummary &summary)
+{
+    if (summary.stopped)
+        return QStringLiteral("已终止下载");
+    return QStringLiteral("下载完毕");
+}
+
 void RunDownload(AppState &app, WindowServices &w)
 {
     app.ResetSummary();
@@ -122,6 +129,8 @@ void RunDownload(AppState &app, WindowServices &w)
     app.UpdateSummary([&](RunSummary &s) { s.stopped = stopped; });
     app.DownState = 0;
     w.ShowDownloadDone();
+    // The idle look says "下载完毕"; the run says how it really ended.
+    w.SetPhaseText(RunEndText(app.Summary()), ReportKind::RunDone);
 
     if (runTotal > 0 && (options & OPT_OPEN_FOLDER))
         w.OpenFolder(app.downloads.folder());

@@ -282,7 +282,7 @@ TEST_F(DownloadRun, StoppingDuringTheSecondOfThreeAlbums)
     EXPECT_FALSE(QFile::exists(w->savePath + sep + QStringLiteral("album1") + sep + QStringLiteral("pic.kzv")));
     EXPECT_FALSE(QDir(w->savePath + sep + QStringLiteral("album2")).exists());
     EXPECT_TRUE(app->Summary().stopped);
-    EXPECT_EQ(w->LastPhase(), QStringLiteral("下载完毕"));
+    EXPECT_EQ(w->LastPhase(), QStringLiteral("已终止下载")); // a stop never reads as a finished run
     EXPECT_TRUE(strayFiles(w->savePath).isEmpty()) << strayFiles(w->savePath).join(QLatin1Char(' ')).toStdString();
     // Every picture file that exists is complete.
     for (int k = 0; k < 2; ++k) {

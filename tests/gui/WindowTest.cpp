@@ -371,7 +371,7 @@ TEST_F(WindowTest, StopDuringDownloadLeavesOnlyCompletePictures)
     button(1005)->click();
     EXPECT_EQ(app->DownState, 3);
     EXPECT_EQ(app->bStopWorkers, 1);
-    ASSERT_TRUE(waitPhase(QStringLiteral("下载完毕"), 10s));
+    ASSERT_TRUE(waitPhase(QStringLiteral("已终止下载"), 10s));
     EXPECT_EQ(text(1005), QStringLiteral("下载"));
     EXPECT_TRUE(app->Summary().stopped);
 
