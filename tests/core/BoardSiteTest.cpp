@@ -7,6 +7,10 @@
 #include "net/URLSource2.h"
 #include "text/StringCtrl.h"
 
+#include <QDateTime>
+#include <QLocale>
+#include <QTimeZone>
+
 namespace {
 
 class BoardSiteTest : public ::testing::Test {
@@ -178,14 +182,17 @@ TEST_F(BoardSiteTest, FaultsAsTheSessionSeesThem)
         const char *error;
     } cases[] = {
         {BoardSite::Fault::None, true, ""},
+        {BoardSite::Fault::Status403, false, "HTTP 403"},
         {BoardSite::Fault::Status404, false, "HTTP 404"},
         {BoardSite::Fault::Status429, false, "HTTP 429"},
         {BoardSite::Fault::Status500, false, "HTTP 500"},
+        {BoardSite::Fault::Status503, false, "HTTP 503"},
         {BoardSite::Fault::Reset, false, "connection reset"},
         {BoardSite::Fault::Stall, false, "timed out"},
         {BoardSite::Fault::Truncate, false, "truncated"},
         {BoardSite::Fault::LieLength, true, ""},
         {BoardSite::Fault::WrongType, true, ""},
+        {BoardSite::Fault::StoredCut, true, ""},
     };
     BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("5001"), QStringLiteral("f"), QStringLiteral("u"),
                                               int(std::size(cases)), 3, 8000, 8000);
@@ -200,6 +207,10 @@ TEST_F(BoardSiteTest, FaultsAsTheSessionSeesThem)
         EXPECT_EQ(session.errorText, QString::fromLatin1(cases[i].error)) << i;
         if (cases[i].fault == BoardSite::Fault::LieLength) {
             EXPECT_EQ(session.body, site->pictureBytes(pin.key).left(4000));
+        }
+        if (cases[i].fault == BoardSite::Fault::StoredCut) {
+            EXPECT_EQ(session.body, site->pictureBytes(pin.key).left(4000));
+            EXPECT_TRUE(session.headerText.contains(QLatin1String("Content-Length: 4000")));
         }
         if (cases[i].fault == BoardSite::Fault::WrongType) {
             EXPECT_TRUE(session.headerText.contains(QLatin1String("Content-Type: text/html")));
@@ -241,6 +252,51 @@ TEST_F(BoardSiteTest, LoginAndFailingPinPages)
     EXPECT_FALSE(session.Request(r)) << "the second and later ones fail";
     EXPECT_EQ(session.statusCode, 500);
     CookieStore::Clear();
+}
+
+TEST_F(BoardSiteTest, FaultsForTheFirstRequestsOnlyWithRetryAfter)
+{
+    for (const bool asDate : {false, true}) {
+        BoardSite::Options o;
+        o.retryAfterSeconds = 30;
+        o.retryAfterAsDate = asDate;
+        startSite(o);
+        BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("6101"), QStringLiteral("t"), QStringLiteral("u"), 50, 4);
+        b.pins[0].fault = BoardSite::Fault::Status429;
+        b.pins[0].faultTimes = 2;
+        b.pinPageFault = BoardSite::Fault::Status503;
+        b.pinPageFaultTimes = 1;
+        site->addBoard(b);
+
+        ST_URLREQUEST picture(site->pictureUrl(b.pins[0].key), QString(), 5000);
+        for (int k = 0; k < 2; ++k) {
+            EXPECT_FALSE(session.Request(picture)) << k;
+            EXPECT_EQ(session.statusCode, 429);
+            QString retryAfter = session.headerText;
+            CutThrough(retryAfter, QStringLiteral("Retry-After: "), true);
+            retryAfter = retryAfter.left(retryAfter.indexOf(QLatin1Char('\r')));
+            if (asDate) {
+                const QDateTime at = QLocale::c().toDateTime(retryAfter, QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
+                ASSERT_TRUE(at.isValid()) << retryAfter.toStdString();
+                const qint64 ahead = QDateTime::currentDateTimeUtc().secsTo(QDateTime(at.date(), at.time(), QTimeZone::utc()));
+                EXPECT_GE(ahead, 25);
+                EXPECT_LE(ahead, 30);
+            } else {
+                EXPECT_EQ(retryAfter, QStringLiteral("30"));
+            }
+        }
+        EXPECT_TRUE(session.Request(picture)) << "the third request gets the picture";
+        EXPECT_EQ(session.body, site->pictureBytes(b.pins[0].key));
+
+        ST_URLREQUEST pins(site->boardUrl(b.id) + QStringLiteral("?hxzmqq2s&max=&limit=20&wfl=1"), QString(), 5000);
+        EXPECT_FALSE(session.Request(pins));
+        EXPECT_EQ(session.statusCode, 503);
+        EXPECT_TRUE(session.headerText.contains(QLatin1String("Retry-After: ")));
+        EXPECT_TRUE(session.Request(pins)) << "the second pin page is served";
+
+        site->clearRequests();
+        EXPECT_FALSE(session.Request(picture)) << "the counts start anew";
+    }
 }
 
 TEST_F(BoardSiteTest, StopEndsStallsAndOpenConnections)

@@ -3,7 +3,10 @@
 #include <httplib.h>
 #include <zlib.h>
 
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
+#include <QLocale>
 #include <QStringEncoder>
 #include <QUrlQuery>
 
@@ -270,7 +273,9 @@ struct BoardSite::Impl {
     QList<Board> boards;
     QHash<QString, QPair<int, int>> keys; // key -> (board, pin)
     QHash<QString, int> pinPageRequests;
+    QHash<QString, int> pictureRequests; // key -> requests so far
     QList<RequestRecord> log;
+    QElapsedTimer clock;                 // started with the site (atMs)
     int picturesInFlight = 0;
     int maxPictures = 0;
     QString token = QStringLiteral("c0rvad1n-session-7f3a9c");
@@ -604,12 +609,50 @@ struct BoardSite::Impl {
         });
     }
 
+    // Answers a status fault (with Retry-After for 429 and 503) or a reset connection;
+    // false for the faults that shape a picture's delivery instead.
+    bool answerFault(Fault fault, const Options &o, const httplib::Request &req, httplib::Response &res);
     void handleBoard(const httplib::Request &req, httplib::Response &res);
     void handlePicture(const httplib::Request &req, httplib::Response &res);
     void handleBytes(const httplib::Request &req, httplib::Response &res);
     void handleEcho(const httplib::Request &req, httplib::Response &res);
     void setupRoutes();
 };
+
+bool BoardSite::Impl::answerFault(Fault fault, const Options &o, const httplib::Request &req, httplib::Response &res)
+{
+    int code = 0;
+    const char *text = "";
+    switch (fault) {
+    case Fault::Status403: code = 403, text = "Forbidden"; break;
+    case Fault::Status404: code = 404, text = "Not Found"; break;
+    case Fault::Status429: code = 429, text = "Too Many Requests"; break;
+    case Fault::Status500: code = 500, text = "Internal Server Error"; break;
+    case Fault::Status503: code = 503, text = "Service Unavailable"; break;
+    case Fault::Reset:
+        if (resetConnection(req))
+            return true;
+        code = 500, text = "reset failed";
+        break;
+    default:
+        return false;
+    }
+    if ((code == 429 || code == 503) && o.retryAfterSeconds >= 0) {
+        const std::string value =
+            o.retryAfterAsDate
+                ? toStd(QLocale::c().toString(QDateTime::currentDateTimeUtc().addSecs(o.retryAfterSeconds),
+                                              QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'")))
+                : std::to_string(o.retryAfterSeconds);
+        res.set_header("Retry-After", value);
+    }
+    res.status = code;
+    Delivery d;
+    d.rate = o.bandwidthBytesPerSec;
+    d.contentType = "text/html; charset=utf-8";
+    d.bytes = htmlMessage(code, QString::fromLatin1(text));
+    deliver(res, std::move(d));
+    return true;
+}
 
 void BoardSite::Impl::handleBoard(const httplib::Request &req, httplib::Response &res)
 {
@@ -655,6 +698,9 @@ void BoardSite::Impl::handleBoard(const httplib::Request &req, httplib::Response
         return;
     }
     if (isPinPage) {
+        if (b.pinPageFault != Fault::None && (b.pinPageFaultTimes == 0 || pinPageNumber <= b.pinPageFaultTimes)
+            && answerFault(b.pinPageFault, o, req, res))
+            return;
         if (b.pinPagesFailFrom > 0 && pinPageNumber >= b.pinPagesFailFrom) {
             res.status = 500;
             d.bytes = htmlMessage(500, QStringLiteral("服务器错误 (server error)"));
@@ -712,6 +758,9 @@ void BoardSite::Impl::handlePicture(const httplib::Request &req, httplib::Respon
             pin = boards[it->first].pins[it->second];
             found = true;
             fault = faultLocked(key);
+            const int asked = ++pictureRequests[key];
+            if (pin.faultTimes > 0 && asked > pin.faultTimes)
+                fault = Fault::None;
         } else {
             found = findInventedLocked(key, pin);
         }
@@ -729,18 +778,9 @@ void BoardSite::Impl::handlePicture(const httplib::Request &req, httplib::Respon
     };
     if (!found)
         return status(404, QStringLiteral("Not Found"));
+    if (answerFault(fault, o, req, res))
+        return;
     switch (fault) {
-    case Fault::Status404:
-        return status(404, QStringLiteral("Not Found"));
-    case Fault::Status429:
-        res.set_header("Retry-After", "1");
-        return status(429, QStringLiteral("Too Many Requests"));
-    case Fault::Status500:
-        return status(500, QStringLiteral("Internal Server Error"));
-    case Fault::Reset:
-        if (resetConnection(req))
-            return;
-        return status(500, QStringLiteral("reset failed"));
     case Fault::WrongType:
         d.bytes = htmlMessage(200, QStringLiteral("这不是图片 (this is not a picture)"));
         deliver(res, std::move(d));
@@ -765,6 +805,9 @@ void BoardSite::Impl::handlePicture(const httplib::Request &req, httplib::Respon
         break;
     case Fault::LieLength:
         d.declared = std::max<qint64>(1, d.bytes.size() / 2);
+        break;
+    case Fault::StoredCut:
+        d.bytes.truncate(d.bytes.size() / 2);
         break;
     default:
         break;
@@ -877,6 +920,7 @@ void BoardSite::Impl::setupRoutes()
         r.target = fromStd(req.target);
         r.path = fromStd(req.path);
         r.remotePort = req.remote_port;
+        r.atMs = clock.elapsed();
         for (const auto &h : req.headers) {
             if (!isSyntheticHeader(h.first))
                 r.headers.append(qMakePair(QByteArray::fromStdString(h.first), QByteArray::fromStdString(h.second)));
@@ -935,6 +979,7 @@ BoardSite::BoardSite(const Options &options) : d(std::make_unique<Impl>())
 {
     d->q = this;
     d->options = options;
+    d->clock.start();
     if (options.demoBoard)
         d->boards.append(demoBoard());
     d->reindex();
@@ -1125,6 +1170,7 @@ void BoardSite::clearRequests()
     std::lock_guard<std::mutex> lock(d->mutex);
     d->log.clear();
     d->pinPageRequests.clear();
+    d->pictureRequests.clear();
     d->maxPictures = d->picturesInFlight;
 }
 
@@ -1324,6 +1370,8 @@ QString BoardSite::mimeType(Kind kind)
 bool BoardSite::parseFault(const QString &name, Fault &fault)
 {
     static const QHash<QString, Fault> names = {
+        {QStringLiteral("403"), Fault::Status403},   {QStringLiteral("503"), Fault::Status503},
+        {QStringLiteral("cut"), Fault::StoredCut},
         {QStringLiteral("404"), Fault::Status404},   {QStringLiteral("429"), Fault::Status429},
         {QStringLiteral("500"), Fault::Status500},   {QStringLiteral("reset"), Fault::Reset},
         {QStringLiteral("stall"), Fault::Stall},     {QStringLiteral("truncate"), Fault::Truncate},

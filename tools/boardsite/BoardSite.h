@@ -25,7 +25,9 @@
 //                              Boards with loginRequired answer both with 403 unless the
 //                              request carries the cookie corvadin_session=sessionToken().
 //   /<key>                     a picture: JPEG/PNG/GIF bytes of the pin's size
-//                              (pictureBytes(key)), or the pin's fault.
+//                              (pictureBytes(key)), or the pin's fault (for its first
+//                              Pin::faultTimes requests only, when that is set).
+//                              429 and 503 answers carry Options::retryAfterSeconds.
 //                              Boards with inventPins also answer keys "<id>_inv<pin id>"
 //                              (2 KB JPEGs) for pins they made up.
 //   /login                     sets corvadin_session=<sessionToken()>; Path=/
@@ -77,15 +79,19 @@ public:
 
     enum class Fault {
         None,
+        Status403,
         Status404,
-        Status429,
+        Status429, // with Retry-After (Options::retryAfterSeconds)
         Status500,
+        Status503, // with Retry-After as well
         Reset,     // the connection is closed without any response
         Stall,     // headers, then nothing for Options::stallMs (or until stop), then close
         Truncate,  // full Content-Length declared, half the body sent, then close
         LieLength, // half the length declared, the whole body sent, then close
         WrongType, // 200 with a text/html page instead of the picture
         RedirectLoop, // 302 to the picture's own address, forever
+        StoredCut, // the picture's first half, declared and sent whole: a picture the
+                   // site itself keeps cut short (the same bytes every time)
     };
 
     struct Pin {
@@ -95,6 +101,8 @@ public:
         Kind kind = Kind::Jpeg;
         qint64 size = 4096;   // picture bytes (raised to the smallest valid picture)
         Fault fault = Fault::None;
+        int faultTimes = 0;   // the fault answers only the first N requests for the
+                              // picture, later ones get it whole; 0: every request
     };
 
     struct Board {
@@ -107,6 +115,9 @@ public:
         bool loginRequired = false;  // pages answer 403 without the session cookie
         int pinPagesFailFrom = 0;    // the N-th pin-page request of this board and all
                                      // later ones answer 500 (1-based; 0: never)
+        Fault pinPageFault = Fault::None; // pin-page requests of this board answer with
+                                          // this fault (a status fault or Reset) ...
+        int pinPageFaultTimes = 0;        // ... the first N of them; 0: every one
         bool repeatFirstPage = false; // pin pages ignore the cursor: always the newest pins
         QByteArray rawPage;          // when not empty, the board page is exactly these
                                      // bytes (text/html; charset=utf-8), for pages that
@@ -136,6 +147,8 @@ public:
                                            // 1-based) gets a fault; 0: none
         QList<Fault> faultKinds;           // cycled over those pins; empty: Status500
         int stallMs = 60000;               // how long a Stall lasts (stop() ends it)
+        int retryAfterSeconds = 1;         // Retry-After of 429 and 503 answers; -1: none
+        bool retryAfterAsDate = false;     // ... sent as an HTTP date that far ahead
         bool cookieOnPictures = false;     // every picture answer sets the cookie
                                            // corvadin_seen=<key>
         bool demoBoard = true;             // the site starts with demoBoard()
@@ -147,6 +160,7 @@ public:
         QString path;          // without the query
         QList<QPair<QByteArray, QByteArray>> headers;
         int remotePort = 0;
+        qint64 atMs = 0;       // when it arrived: milliseconds since the site started
         QByteArray header(const QByteArray &name) const; // case-insensitive; empty if none
     };
 
@@ -188,7 +202,7 @@ public:
     // Request log.
     QList<RequestRecord> requests() const;
     int requestCount(const QString &targetPrefix = QString()) const; // by target prefix
-    void clearRequests();
+    void clearRequests(); // also starts the faultTimes and pinPageFaultTimes counts anew
     // Most picture answers in flight at the same time since start or clearRequests().
     int maxConcurrentPictures() const;
 
@@ -208,7 +222,8 @@ public:
     // The smallest size makePicture can give for a kind.
     static qint64 minimumPictureSize(Kind kind);
     static QString mimeType(Kind kind);
-    // Names used on the command line: 404 429 500 reset stall truncate lie type loop.
+    // Names used on the command line: 403 404 429 500 503 reset stall truncate lie type
+    // loop cut.
     static bool parseFault(const QString &name, Fault &fault);
     static bool parseKind(const QString &name, Kind &kind);
     static QByteArray gzip(const QByteArray &data);

@@ -60,13 +60,15 @@ int main(int argc, char **argv)
     const QCommandLineOption latencyOpt(QStringLiteral("latency-ms"), QStringLiteral("Wait before every answer (default 0)."), QStringLiteral("N"), QStringLiteral("0"));
     const QCommandLineOption bandwidthOpt(QStringLiteral("bandwidth-kbps"), QStringLiteral("Bandwidth cap per connection in KB/s (default 0 = none)."), QStringLiteral("N"), QStringLiteral("0"));
     const QCommandLineOption faultEveryOpt(QStringLiteral("fault-every"), QStringLiteral("Every N-th picture of a board fails (default 0 = none)."), QStringLiteral("N"), QStringLiteral("0"));
-    const QCommandLineOption faultKindsOpt(QStringLiteral("fault-kinds"), QStringLiteral("Faults cycled over those pictures: reset,stall,404,429,500,truncate,lie,type,loop (default 500)."), QStringLiteral("LIST"), QStringLiteral("500"));
+    const QCommandLineOption faultKindsOpt(QStringLiteral("fault-kinds"), QStringLiteral("Faults cycled over those pictures: reset,stall,403,404,429,500,503,truncate,lie,type,loop,cut (default 500)."), QStringLiteral("LIST"), QStringLiteral("500"));
+    const QCommandLineOption retryAfterOpt(QStringLiteral("retry-after"), QStringLiteral("Retry-After of 429 and 503 answers in seconds (default 1, -1 = none)."), QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption retryAfterDateOpt(QStringLiteral("retry-after-date"), QStringLiteral("Send Retry-After as an HTTP date."));
     const QCommandLineOption stallOpt(QStringLiteral("stall-ms"), QStringLiteral("How long a stalled picture stalls (default 60000)."), QStringLiteral("N"), QStringLiteral("60000"));
     const QCommandLineOption imageHostOpt(QStringLiteral("image-host"), QStringLiteral("Picture host named in the pages (default: this site's host:port)."), QStringLiteral("HOST"));
     const QCommandLineOption imageHostInPinPagesOpt(QStringLiteral("image-host-in-pin-pages"), QStringLiteral("Also name the picture host in pin pages."));
     const QCommandLineOption seedOpt(QStringLiteral("seed"), QStringLiteral("Seed of the generated boards (default 1)."), QStringLiteral("N"), QStringLiteral("1"));
     parser.addOptions({portOpt, hostOpt, boardsOpt, pinsOpt, minKbOpt, maxKbOpt, kindsOpt, gzipOpt, latencyOpt,
-                       bandwidthOpt, faultEveryOpt, faultKindsOpt, stallOpt, imageHostOpt, imageHostInPinPagesOpt,
+                       bandwidthOpt, faultEveryOpt, faultKindsOpt, retryAfterOpt, retryAfterDateOpt, stallOpt, imageHostOpt, imageHostInPinPagesOpt,
                        seedOpt});
     if (!parser.parse(app.arguments()))
         return fail(parser.errorText());
@@ -82,7 +84,7 @@ int main(int argc, char **argv)
         out = parser.value(o).toLongLong(&ok);
         return ok && out >= min && out <= max;
     };
-    qint64 port, boards, pins, minKb, maxKb, latency, bandwidth, faultEvery, stallMs, seed;
+    qint64 port, boards, pins, minKb, maxKb, latency, bandwidth, faultEvery, retryAfter, stallMs, seed;
     if (!number(portOpt, 0, 65535, port))
         return fail(QStringLiteral("bad --port"));
     if (!number(boardsOpt, 0, 10000, boards))
@@ -97,6 +99,8 @@ int main(int argc, char **argv)
         return fail(QStringLiteral("bad --bandwidth-kbps"));
     if (!number(faultEveryOpt, 0, 1000000, faultEvery))
         return fail(QStringLiteral("bad --fault-every"));
+    if (!number(retryAfterOpt, -1, 86400 * 365, retryAfter))
+        return fail(QStringLiteral("bad --retry-after"));
     if (!number(stallOpt, 0, 3600000, stallMs))
         return fail(QStringLiteral("bad --stall-ms"));
     if (!number(seedOpt, 0, std::numeric_limits<qint64>::max(), seed))
@@ -116,6 +120,8 @@ int main(int argc, char **argv)
     options.bandwidthBytesPerSec = bandwidth * 1024;
     options.faultEvery = int(faultEvery);
     options.stallMs = int(stallMs);
+    options.retryAfterSeconds = int(retryAfter);
+    options.retryAfterAsDate = parser.isSet(retryAfterDateOpt);
     options.imageHostInPinPages = parser.isSet(imageHostInPinPagesOpt);
     if (parser.isSet(imageHostOpt))
         options.imageHost = parser.value(imageHostOpt);
