@@ -31,17 +31,24 @@ protected:
         QFile::setPermissions(work() + QStringLiteral("/cookies.txt"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
 
+    // Nothing the program did went into the home folder.
+    void TearDown() override { EXPECT_TRUE(entriesIn(home()).isEmpty()) << entriesIn(home()).join(u' ').toStdString(); }
+
     QString work() const { return sandbox.path() + QStringLiteral("work"); }
     QString save() const { return sandbox.path() + QStringLiteral("save"); }
+    QString home() const { return sandbox.path() + QStringLiteral("home"); }
     QByteArray token() const { return site.sessionToken().toUtf8(); }
 
-    Result run(const QStringList &args)
+    // Runs in the sandbox: the working folder, and the save folder unless args name one.
+    Result run(QStringList args)
     {
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = sandboxedEnvironment(home());
         env.insert(QStringLiteral("CORVADIN_SITE_HOST"), site.hostPort());
         env.insert(QStringLiteral("CORVADIN_IMAGE_HOST"), site.hostPort());
         p.setProcessEnvironment(env);
+        if (!args.contains(QStringLiteral("-o")))
+            args = QStringList{QStringLiteral("-o"), save()} + args;
         p.start(QStringLiteral(CORVADIN_CLI_PATH), QStringList{QStringLiteral("-w"), work()} + args);
         EXPECT_TRUE(p.waitForFinished(60000));
         return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};

@@ -59,27 +59,45 @@ std::optional<QStringList> mountNamespace()
 class FaultsCli : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(site.start()); }
+    // Nothing the program did went into the home folder.
+    void TearDown() override { EXPECT_TRUE(entriesIn(home()).isEmpty()) << entriesIn(home()).join(u' ').toStdString(); }
 
     // A case's folders: its working folder and its save folder.
     QString work(const QString &root) const { return root + QStringLiteral("work"); }
     QString save(const QString &root) const { return root + QStringLiteral("save"); }
+    QString home() const { return sandbox.path() + QStringLiteral("home"); }
 
-    // Starts the CLI on the working folder of `root`, with `wrapper` in front of it (a
-    // program and its arguments that end up running the CLI) and `modifier` run in the
-    // child before it starts.
-    QProcess *start(const QString &root, const QStringList &args, const QStringList &wrapper = {},
-                    std::function<void()> modifier = {})
+    // The CLI's environment: the site's hosts, a home folder in the sandbox, and the
+    // album folder of `root` as $ALBUM for wrappers.
+    QProcessEnvironment environment(const QString &root) const
     {
-        QDir().mkpath(work(root));
-        auto *p = new QProcess;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = sandboxedEnvironment(home());
         env.insert(QStringLiteral("CORVADIN_SITE_HOST"), site.hostPort());
         env.insert(QStringLiteral("CORVADIN_IMAGE_HOST"), site.hostPort());
         env.insert(QStringLiteral("ALBUM"), save(root) + QStringLiteral("/u/t"));
-        p->setProcessEnvironment(env);
+        return env;
+    }
+
+    // The CLI's command line on the working folder of `root` (and its save folder unless
+    // args name one).
+    QStringList command(const QString &root, QStringList args) const
+    {
+        QDir().mkpath(work(root));
+        if (!args.contains(QStringLiteral("-o")))
+            args = QStringList{QStringLiteral("-o"), save(root)} + args;
+        return QStringList{QStringLiteral(CORVADIN_CLI_PATH), QStringLiteral("-w"), work(root)} + args;
+    }
+
+    // Starts the CLI with `wrapper` in front of it (a program and its arguments that end
+    // up running the CLI) and `modifier` run in the child before it starts.
+    QProcess *start(const QString &root, const QStringList &args, const QStringList &wrapper = {},
+                    std::function<void()> modifier = {})
+    {
+        auto *p = new QProcess;
+        p->setProcessEnvironment(environment(root));
         if (modifier)
             p->setChildProcessModifier(modifier);
-        const QStringList cli = QStringList{QStringLiteral(CORVADIN_CLI_PATH), QStringLiteral("-w"), work(root)} + args;
+        const QStringList cli = command(root, args);
         const QStringList all = wrapper + cli;
         p->start(all.first(), all.mid(1));
         p->waitForStarted();

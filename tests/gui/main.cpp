@@ -3,11 +3,21 @@
 #include "platform/Platform.h"
 
 #include <QApplication>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 int main(int argc, char **argv)
 {
+    // Every test keeps its files in its own sandbox, but Qt WebEngine writes its profile's
+    // preferences below the user's data folder before the login browser points the
+    // profile at its own folder: the whole run gets a home folder of its own.
+    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/corvadin-gui-home-XXXXXX"));
+    if (!home.isValid())
+        return 1;
+    qputenv("HOME", QFile::encodeName(home.path()));
+    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
+        qunsetenv(name);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // The login browser: no sandbox as root (as the program does), and no GPU offscreen.

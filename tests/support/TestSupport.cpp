@@ -59,3 +59,18 @@ QStringList filesBelow(const QString &root)
     all.sort();
     return all;
 }
+
+QProcessEnvironment sandboxedEnvironment(const QString &home)
+{
+    QDir().mkpath(home);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home);
+    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
+        env.remove(QString::fromLatin1(name));
+    return env;
+}
+
+QStringList entriesIn(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+}
