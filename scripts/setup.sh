@@ -8,6 +8,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-webengine-dev libcurl4-openssl-dev zlib1g-dev
   libgtest-dev libcpp-httplib-dev
+  util-linux mount  # unshare and mount: the CLI's full-disk and read-only tests
 )
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(aria2 curl time)

@@ -10,10 +10,16 @@
 #include <QProcess>
 #include <QRegularExpression>
 
+#include <QThread>
+
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <optional>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -112,6 +118,53 @@ protected:
         return {p->exitCode(), QString::fromUtf8(p->readAllStandardOutput()), QString::fromUtf8(p->readAllStandardError())};
     }
 
+    // Runs the CLI as run() does, but waits for it with wait4, which answers the child's
+    // own peak memory in KB (what RUSAGE_CHILDREN answers mixes in every child so far).
+    // Its output goes to the files `logs`.out and `logs`.err.
+    Result runMeasured(const QString &root, const QStringList &args, const QString &logs, long *peakKb)
+    {
+        std::vector<QByteArray> argBytes, envBytes;
+        for (const QString &a : command(root, args))
+            argBytes.push_back(QFile::encodeName(a));
+        for (const QString &e : environment(root).toStringList())
+            envBytes.push_back(e.toLocal8Bit());
+        std::vector<char *> argv, envp;
+        for (QByteArray &a : argBytes)
+            argv.push_back(a.data());
+        for (QByteArray &e : envBytes)
+            envp.push_back(e.data());
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+        const QByteArray out = QFile::encodeName(logs + QStringLiteral(".out"));
+        const QByteArray err = QFile::encodeName(logs + QStringLiteral(".err"));
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&files, STDERR_FILENO, err.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        pid_t pid = 0;
+        const int spawned = posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&files);
+        if (spawned != 0) {
+            ADD_FAILURE() << "cannot start the CLI: " << strerror(spawned);
+            return {};
+        }
+        int status = 0;
+        rusage usage {};
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (wait4(pid, &status, WNOHANG, &usage) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ADD_FAILURE() << "the run did not end";
+                ::kill(pid, SIGKILL);
+                wait4(pid, &status, 0, &usage);
+                break;
+            }
+            QThread::msleep(20);
+        }
+        *peakKb = usage.ru_maxrss;
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, QString::fromUtf8(readFile(QString::fromLocal8Bit(out))),
+                QString::fromUtf8(readFile(QString::fromLocal8Bit(err)))};
+    }
+
     // The picture of `b` whose bytes these are; -1 when none.
     int pictureOf(const BoardSite::Board &b, const QByteArray &bytes) const
     {
@@ -205,134 +258,155 @@ TEST_F(FaultsCli, KilledMidAlbumThenRunAgainWithSkipDownloaded)
     EXPECT_EQ(site.requestCount(QLatin1Char('/') + b.pins[0].key), 0);
 }
 
-TEST_F(FaultsCli, WritesThatFailFailThosePicturesAndTheRunGoesOn)
+// --- writes that fail: one case each, so a case that cannot run here is counted as skipped
+
+namespace {
+
+constexpr qint64 kFileSizeLimit = 8 * 1024;
+
+// Lists the album folder's files with their hashes after the run, from inside the mount
+// namespace, where the album folder vanishes with it.
+const char kListFiles[] = "; rc=$?; find \"$ALBUM\" -type f -exec sha256sum {} +; exit $rc";
+
+struct WriteFailure {
+    const char *name;
+    // Where the case needs a mount namespace: never, only as root (whom permissions do
+    // not stop), or always.
+    enum { Never, AsRoot, Always } needsNamespace;
+    // Prepares the album folder; answers the wrapper to run the CLI with, given the
+    // options that give `unshare` a mount namespace here.
+    QStringList (*prepare)(const QString &album, const QStringList &unshare);
+    void (*modifier)(); // run in the child before the CLI starts; may be null
+    // Which pictures must be saved (the others must fail); null: decided by what the run
+    // reports, as on a full disk.
+    bool (*saves)(int i, qsizetype size);
+    bool filesListedByWrapper; // the album folder vanishes with the namespace
+    QStringList reasons;       // what the summary may give as the reason
+};
+
+class FaultsCliWrites : public FaultsCli, public ::testing::WithParamInterface<WriteFailure> {};
+
+} // namespace
+
+TEST_P(FaultsCliWrites, FailThosePicturesAndTheRunGoesOn)
 {
+    const WriteFailure &c = GetParam();
+    QStringList unshare;
+    if (c.needsNamespace == WriteFailure::Always || (c.needsNamespace == WriteFailure::AsRoot && geteuid() == 0)) {
+        const std::optional<QStringList> ns = mountNamespace();
+        if (!ns)
+            GTEST_SKIP() << "no mount namespace here: `unshare -m` needs root with CAP_SYS_ADMIN (or user namespaces)";
+        unshare = *ns;
+    }
     // Pictures of 3 to 12 KB, named 1.jpg, 2.jpg ... in save/u/t/.
     const BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("61"), QStringLiteral("t"), QStringLiteral("u"), 24,
                                                     61, 3 * 1024, 12 * 1024);
     site.addBoard(b);
-    const std::optional<QStringList> ns = mountNamespace();
-    const qint64 limit = 8 * 1024;
+    const QString root = sandbox.path();
+    const QString album = save(root) + QStringLiteral("/u/t/");
+    // soft.dat exists from an earlier run; this run would save it (a new address in the
+    // history), which must leave it whole even when the write fails.
+    const Result info = run(root, {QStringLiteral("--info"), site.boardUrl(QStringLiteral("1001"))});
+    ASSERT_EQ(info.exitCode, 0) << info.err.toStdString();
+    const QByteArray soft = readFile(work(root) + QStringLiteral("/soft.dat"));
+    ASSERT_EQ(soft.size(), 19808);
 
-    struct Case {
-        const char *what;
-        bool needsNamespace;
-        // Prepares the album folder; answers the wrapper to run the CLI with.
-        std::function<QStringList(const QString &album)> prepare;
-        std::function<void()> modifier;
-        // Which pictures must be saved (the others must fail); empty: decided by what
-        // the run reports, as on a full disk.
-        std::function<bool(int i, const QByteArray &bytes)> saves;
-        bool filesListedByWrapper; // the album folder vanishes with the namespace
-        QStringList reasons;       // what the summary may give as the reason
-    };
-    const QString listFiles = QStringLiteral("; rc=$?; find \"$ALBUM\" -type f -exec sha256sum {} +; exit $rc");
-    const QList<Case> cases = {
-        {"file-size limit (ulimit -f)", false, [](const QString &) { return QStringList(); },
-         [] {
-             rlimit r {};
-             getrlimit(RLIMIT_FSIZE, &r);
-             r.rlim_cur = 8 * 1024;
-             setrlimit(RLIMIT_FSIZE, &r);
-         },
-         [&](int, const QByteArray &bytes) { return bytes.size() <= limit; }, false, {QStringLiteral("File too large")}},
-        {"a folder where a picture should be", false,
-         [](const QString &album) {
-             QDir().mkpath(album + QStringLiteral("3.jpg"));
-             return QStringList();
-         },
-         {}, [](int i, const QByteArray &) { return i != 2; }, false, {QStringLiteral("Is a directory")}},
-        {"read-only album folder", geteuid() == 0,
-         [&](const QString &album) {
-             QDir().mkpath(album);
-             if (geteuid() != 0) {
-                 QFile::setPermissions(album, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-                 return QStringList();
-             }
-             return QStringList{QStringLiteral("unshare")} + *ns +
-                    QStringList{QStringLiteral("sh"), QStringLiteral("-c"),
-                                QStringLiteral("mount --bind \"$ALBUM\" \"$ALBUM\" && mount -o remount,bind,ro \"$ALBUM\" "
-                                               "&& exec \"$@\""),
-                                QStringLiteral("sh")};
-         },
-         {}, [](int, const QByteArray &) { return false; }, false,
-         {QStringLiteral("Read-only file system"), QStringLiteral("Permission denied")}},
-        {"full file system", true,
-         [&](const QString &album) {
-             QDir().mkpath(album);
-             return QStringList{QStringLiteral("unshare")} + *ns +
-                    QStringList{QStringLiteral("sh"), QStringLiteral("-c"),
-                                QStringLiteral("mount -t tmpfs -o size=48k tmpfs \"$ALBUM\" && \"$@\"") + listFiles,
-                                QStringLiteral("sh")};
-         },
-         {}, {}, true, {QStringLiteral("No space left on device")}},
-    };
-    int n = 0;
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        if (c.needsNamespace && !ns) {
-            std::cout << "[ SKIPPED  ] " << c.what << ": no mount namespace here (unshare)\n";
-            continue;
+    const QStringList wrapper = c.prepare(album, unshare);
+    const Result r = run(root,
+                         {QStringLiteral("-o"), save(root), QStringLiteral("-j"), QStringLiteral("4"),
+                          QStringLiteral("--name-base"), QStringLiteral("number"), site.boardUrl(b.id)},
+                         wrapper, c.modifier);
+    QFile::setPermissions(album, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    // What is in the album folder: name -> bytes' hash.
+    QMap<QString, QByteArray> files;
+    if (c.filesListedByWrapper) {
+        static const QRegularExpression line(QStringLiteral("^([0-9a-f]{64})  (.*)$"), QRegularExpression::MultilineOption);
+        for (auto it = line.globalMatch(r.out); it.hasNext();) {
+            const auto m = it.next();
+            files.insert(m.captured(2).mid(album.size()), m.captured(1).toLatin1());
         }
-        const QString root = sandbox.path() + QString::number(n++) + QLatin1Char('/');
-        const QString album = save(root) + QStringLiteral("/u/t/");
-        // soft.dat exists from an earlier run; this run would save it (a new address in
-        // the history), which must leave it whole even when the write fails.
-        const Result info = run(root, {QStringLiteral("--info"), site.boardUrl(QStringLiteral("1001"))});
-        ASSERT_EQ(info.exitCode, 0) << info.err.toStdString();
-        const QByteArray soft = readFile(work(root) + QStringLiteral("/soft.dat"));
-        ASSERT_EQ(soft.size(), 19808);
+    } else {
+        for (const QString &name : filesBelow(album))
+            files.insert(name, sha256(readFile(album + name)));
+    }
 
-        const QStringList wrapper = c.prepare(album);
-        const Result r = run(root,
-                             {QStringLiteral("-o"), save(root), QStringLiteral("-j"), QStringLiteral("4"),
-                              QStringLiteral("--name-base"), QStringLiteral("number"), site.boardUrl(b.id)},
-                             wrapper, c.modifier);
-        QFile::setPermissions(album, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-
-        // What is in the album folder: name -> bytes' hash.
-        QMap<QString, QByteArray> files;
-        if (c.filesListedByWrapper) {
-            static const QRegularExpression line(QStringLiteral("^([0-9a-f]{64})  (.*)$"), QRegularExpression::MultilineOption);
-            for (auto it = line.globalMatch(r.out); it.hasNext();) {
-                const auto m = it.next();
-                files.insert(m.captured(2).mid(album.size()), m.captured(1).toLatin1());
-            }
-        } else {
-            for (const QString &name : filesBelow(album))
-                files.insert(name, sha256(readFile(album + name)));
+    int saved = 0;
+    for (int i = 0; i < b.pins.size(); ++i) {
+        const QByteArray bytes = site.pictureBytes(b.pins[i].key);
+        const QString name = QStringLiteral("%1.jpg").arg(i + 1);
+        const bool there = files.contains(name);
+        if (there) {
+            EXPECT_EQ(files.value(name), sha256(bytes)) << name.toStdString() << " is not whole";
+            ++saved;
         }
-
-        int saved = 0;
-        for (int i = 0; i < b.pins.size(); ++i) {
-            const QByteArray bytes = site.pictureBytes(b.pins[i].key);
-            const QString name = QStringLiteral("%1.jpg").arg(i + 1);
-            const bool there = files.contains(name);
-            if (there) {
-                EXPECT_EQ(files.value(name), sha256(bytes)) << name.toStdString() << " is not whole";
-                ++saved;
-            }
-            if (c.saves) {
-                EXPECT_EQ(there, c.saves(i, bytes)) << name.toStdString();
-            }
-        }
-        for (const QString &name : files.keys())
-            EXPECT_TRUE(name == QStringLiteral("pic.kzv") || QRegularExpression(QStringLiteral("^[0-9]+\\.jpg$")).match(name).hasMatch())
-                << "left behind: " << name.toStdString();
-        const int failed = int(b.pins.size()) - saved;
-        EXPECT_GT(failed, 0);
-        EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
-        EXPECT_TRUE(r.out.contains(QStringLiteral("saved: %1, failed: %2").arg(saved).arg(failed))) << r.out.toStdString();
-        bool reasonGiven = false;
-        for (const QString &reason : c.reasons)
-            reasonGiven = reasonGiven || r.out.contains(QStringLiteral("(file not written: %1)").arg(reason));
-        EXPECT_TRUE(reasonGiven) << r.out.toStdString();
-        EXPECT_EQ(readFile(work(root) + QStringLiteral("/soft.dat")).size(), 19808);
-        if (c.modifier) {
-            EXPECT_EQ(readFile(work(root) + QStringLiteral("/soft.dat")), soft) << "a failed save keeps the old settings";
+        if (c.saves) {
+            EXPECT_EQ(there, c.saves(i, bytes.size())) << name.toStdString();
         }
     }
+    for (const QString &name : files.keys())
+        EXPECT_TRUE(name == QStringLiteral("pic.kzv") || QRegularExpression(QStringLiteral("^[0-9]+\\.jpg$")).match(name).hasMatch())
+            << "left behind: " << name.toStdString();
+    const int failed = int(b.pins.size()) - saved;
+    EXPECT_GT(failed, 0);
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("saved: %1, failed: %2").arg(saved).arg(failed))) << r.out.toStdString();
+    bool reasonGiven = false;
+    for (const QString &reason : c.reasons)
+        reasonGiven = reasonGiven || r.out.contains(QStringLiteral("(file not written: %1)").arg(reason));
+    EXPECT_TRUE(reasonGiven) << r.out.toStdString();
+    EXPECT_EQ(readFile(work(root) + QStringLiteral("/soft.dat")).size(), 19808);
+    if (c.modifier) {
+        EXPECT_EQ(readFile(work(root) + QStringLiteral("/soft.dat")), soft) << "a failed save keeps the old settings";
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FaultsCliWrites,
+    ::testing::Values(
+        WriteFailure{"FileSizeLimit", WriteFailure::Never,
+                     [](const QString &, const QStringList &) { return QStringList(); },
+                     [] { // as `ulimit -f`
+                         rlimit r {};
+                         getrlimit(RLIMIT_FSIZE, &r);
+                         r.rlim_cur = kFileSizeLimit;
+                         setrlimit(RLIMIT_FSIZE, &r);
+                     },
+                     [](int, qsizetype size) { return size <= kFileSizeLimit; }, false, {QStringLiteral("File too large")}},
+        WriteFailure{"AFolderWhereAPictureShouldBe", WriteFailure::Never,
+                     [](const QString &album, const QStringList &) {
+                         QDir().mkpath(album + QStringLiteral("3.jpg"));
+                         return QStringList();
+                     },
+                     nullptr, [](int i, qsizetype) { return i != 2; }, false, {QStringLiteral("Is a directory")}},
+        // As root permissions do not stop a write: a read-only bind mount does.
+        WriteFailure{"ReadOnlyAlbumFolder", WriteFailure::AsRoot,
+                     [](const QString &album, const QStringList &unshare) {
+                         QDir().mkpath(album);
+                         if (unshare.isEmpty()) {
+                             QFile::setPermissions(album, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+                             return QStringList();
+                         }
+                         return QStringList{QStringLiteral("unshare")} + unshare +
+                                QStringList{QStringLiteral("sh"), QStringLiteral("-c"),
+                                            QStringLiteral("mount --bind \"$ALBUM\" \"$ALBUM\" && mount -o remount,bind,ro "
+                                                           "\"$ALBUM\" && exec \"$@\""),
+                                            QStringLiteral("sh")};
+                     },
+                     nullptr, [](int, qsizetype) { return false; }, false,
+                     {QStringLiteral("Read-only file system"), QStringLiteral("Permission denied")}},
+        // A tmpfs of 48 KB on the album folder fills after a few pictures.
+        WriteFailure{"FullFileSystem", WriteFailure::Always,
+                     [](const QString &album, const QStringList &unshare) {
+                         QDir().mkpath(album);
+                         return QStringList{QStringLiteral("unshare")} + unshare +
+                                QStringList{QStringLiteral("sh"), QStringLiteral("-c"),
+                                            QStringLiteral("mount -t tmpfs -o size=48k tmpfs \"$ALBUM\" && \"$@\"") +
+                                                QLatin1String(kListFiles),
+                                            QStringLiteral("sh")};
+                     },
+                     nullptr, nullptr, true, {QStringLiteral("No space left on device")}}),
+    [](const ::testing::TestParamInfo<WriteFailure> &info) { return std::string(info.param.name); });
 
 TEST_F(FaultsCli, AHostileSiteEndsInBoundedTimeAndWritesNothingOutside)
 {
@@ -386,8 +460,13 @@ TEST_F(FaultsCli, AHostileSiteEndsInBoundedTimeAndWritesNothingOutside)
         // it would land in the case's folder.
         const QString root = sandbox.path() + QString::number(n++) + QLatin1Char('/');
         const QString savePath = root + QStringLiteral("deep/er/save");
-        const Result r = run(root, {QStringLiteral("-o"), savePath, site.boardUrl(b.id)});
+        long peakKb = -1;
+        const Result r = runMeasured(root, {QStringLiteral("-o"), savePath, site.boardUrl(b.id)},
+                                     sandbox.file(QString::number(n - 1)), &peakKb);
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        // The program never held much more than one capped page.
+        EXPECT_GT(peakKb, 0);
+        EXPECT_LT(peakKb, 512 * 1024) << "KB";
         EXPECT_TRUE((c.exitCode == 3 ? r.err : r.out).contains(QString::fromUtf8(c.says)))
             << r.out.toStdString() << r.err.toStdString();
         EXPECT_LE(site.requestCount(QStringLiteral("/boards/") + b.id + QLatin1Char('/')), c.exitCode == 3 ? 11 : 3);
@@ -396,8 +475,4 @@ TEST_F(FaultsCli, AHostileSiteEndsInBoundedTimeAndWritesNothingOutside)
             EXPECT_TRUE(path.startsWith(QStringLiteral("work/")) || (!c.owner.isEmpty() && path.startsWith(albumPath)))
                 << path.toStdString();
     }
-    // The children never held much more than one capped page.
-    rusage u {};
-    getrusage(RUSAGE_CHILDREN, &u);
-    EXPECT_LT(u.ru_maxrss, 512 * 1024) << "KB";
 }

@@ -74,3 +74,33 @@ QStringList entriesIn(const QString &folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
 }
+
+namespace {
+
+// A "VmXXX:  1234 kB" line of /proc/self/status, in KB; -1 when missing.
+qint64 statusKb(const QByteArray &key)
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith(key + ':'))
+            return line.mid(key.size() + 1).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+} // namespace
+
+PeakMemory::PeakMemory()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && clear.write("5") == 1) // 5: reset the peak
+        m_startKb = statusKb("VmRSS");
+}
+
+qint64 PeakMemory::growthKb() const
+{
+    const qint64 peak = statusKb("VmHWM");
+    return m_startKb < 0 || peak < 0 ? -1 : peak - m_startKb;
+}

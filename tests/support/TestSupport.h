@@ -1,5 +1,5 @@
-// Shared test helpers: a sandbox folder per test, waiting for a condition, and the
-// environment of a child program kept inside the sandbox.
+// Shared test helpers: a sandbox folder per test, waiting for a condition, the
+// environment of a child program kept inside the sandbox, and peak-memory growth.
 #pragma once
 
 #include <QDir>
@@ -38,3 +38,16 @@ QProcessEnvironment sandboxedEnvironment(const QString &home);
 
 // The names of everything in a folder, hidden entries included; none for a missing folder.
 QStringList entriesIn(const QString &folder);
+
+// How much this process's peak memory grows from construction on. Linux keeps one
+// high-water mark per process that never goes down; it is reset here
+// (/proc/self/clear_refs), so what earlier tests held does not count.
+class PeakMemory {
+public:
+    PeakMemory();
+    // KB above the resident size at construction; -1 where the mark cannot be reset or read.
+    qint64 growthKb() const;
+
+private:
+    qint64 m_startKb = -1;
+};
