@@ -7,6 +7,9 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -120,6 +123,64 @@ inline bool HoldsRemovedCharacter(const QString &name)
         }
     }
     return false;
+}
+
+// A JSON string value as the reference reads it, written independently of the readers:
+// the body after a marker up to the first quote no backslash escapes (a regular
+// expression), decoded by Qt's JSON parser with lone surrogates made U+FFFD.
+struct JsonReference {
+    bool closed = false;    // a closing quote was found
+    QString raw;            // the body as written
+    QString value;          // decoded; only when checkable
+    bool checkable = false; // the body holds only JSON escapes and no control character,
+                            // where the parser's own leniency cannot differ
+};
+
+// Cuts `rest` to what follows the marker (left as it was without one) and reads the
+// value there.
+inline JsonReference JsonValueAfter(QString &rest, const QString &marker)
+{
+    JsonReference ref;
+    const qsizetype at = rest.indexOf(marker);
+    if (at < 0)
+        return ref;
+    rest.remove(0, at + marker.size());
+    static const QRegularExpression body(QStringLiteral(R"(^((?:[^"\\]|\\[\s\S])*)")"));
+    const QRegularExpressionMatch m = body.match(rest);
+    if (!m.hasMatch())
+        return ref;
+    ref.closed = true;
+    ref.raw = m.captured(1);
+    static const QRegularExpression odd(QStringLiteral(R"(\\(?![\"\\/bfnrt]|u[0-9a-fA-F]{4})|[\x00-\x1f])"));
+    if (odd.match(ref.raw).hasMatch())
+        return ref;
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson("[\"" + ref.raw.toUtf8() + "\"]", &error);
+    if (error.error != QJsonParseError::NoError || !doc.isArray())
+        return ref;
+    const QString parsed = doc.array().at(0).toString();
+    for (qsizetype i = 0; i < parsed.size(); ++i) {
+        const QChar c = parsed.at(i);
+        if (c.isHighSurrogate() && i + 1 < parsed.size() && parsed.at(i + 1).isLowSurrogate()) {
+            ref.value += c;
+            ref.value += parsed.at(++i);
+        } else {
+            ref.value += c.isSurrogate() ? QChar(QChar::ReplacementCharacter) : c;
+        }
+    }
+    ref.checkable = true;
+    return ref;
+}
+
+// The value a reader gives agrees with the reference: equal where the reference can
+// tell, never longer than the body, empty without a closing quote.
+inline bool AgreesWith(const QString &value, const JsonReference &ref)
+{
+    if (!ref.closed)
+        return value.isEmpty();
+    if (ref.checkable)
+        return value == ref.value;
+    return value.size() <= ref.raw.size();
 }
 
 // A folder in the system's temporary folder, made once per process and removed at exit.

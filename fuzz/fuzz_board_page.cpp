@@ -1,5 +1,6 @@
-// The board page reader fed arbitrary page bytes: the values it cuts out, the album
-// record they become and the owner folder level made of the owner's name.
+// The board page reader fed arbitrary page bytes: the values it cuts out (title and user
+// name read whole and decoded as JSON strings), the album record they become and the
+// owner folder level made of the owner's name.
 #include "FuzzSupport.h"
 
 #include "core/AlbumList.h"
@@ -39,23 +40,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const BoardPageValues v = ParseBoardPage(text);
 
-    // The reader gives what the board reading did before it was factored out: the same
-    // steps, written out here as the reference.
+    // The reader's steps written out here as the reference: markers searched in order,
+    // each after the previous start marker; the texts people write are JSON strings.
     {
         QString rest = text;
         CutThrough(rest, QStringLiteral("app.page[\""), true);
         FUZZ_CHECK(v.boardId == ExtractBetween(rest, QStringLiteral("board_id\":"), QStringLiteral(","), EXTRACT_CONSUME));
-        FUZZ_CHECK(v.name == ExtractBetween(rest, QStringLiteral("title\":\""), QStringLiteral("\""), EXTRACT_CONSUME));
+        const fuzz::JsonReference name = fuzz::JsonValueAfter(rest, QStringLiteral("title\":\""));
+        FUZZ_CHECK_TEXT(fuzz::AgreesWith(v.name, name), v.name);
         FUZZ_CHECK(v.count == ExtractBetween(rest, QStringLiteral("pin_count\":"), QStringLiteral(","), EXTRACT_CONSUME));
-        FUZZ_CHECK(v.owner == ExtractBetween(rest, QStringLiteral("username\":\""), QStringLiteral("\""), EXTRACT_CONSUME));
+        const fuzz::JsonReference owner = fuzz::JsonValueAfter(rest, QStringLiteral("username\":\""));
+        FUZZ_CHECK_TEXT(fuzz::AgreesWith(v.owner, owner), v.owner);
     }
-    for (const QString *value : {&v.boardId, &v.name, &v.count, &v.owner})
+    for (const QString *value : {&v.boardId, &v.count})
         FUZZ_CHECK_TEXT(text.contains(*value), *value);
-    // Each value is a part of the page (they may overlap: a search starts after the
-    // previous start marker, not after the previous value).
+    // Each value comes from a part of the page, and decoding never lengthens a text (they
+    // may overlap: a search starts after the previous start marker, not after the
+    // previous value).
     FUZZ_CHECK(v.boardId.size() + v.name.size() + v.count.size() + v.owner.size() <= 4 * text.size());
     FUZZ_CHECK(!v.boardId.contains(u',') && !v.count.contains(u','));
-    FUZZ_CHECK(!v.name.contains(u'"') && !v.owner.contains(u'"'));
+    FUZZ_CHECK_TEXT(fuzz::WellFormed(v.name) && fuzz::WellFormed(v.owner), v.name + u'|' + v.owner);
     FUZZ_CHECK_TEXT(v.pinCount == ExpectedCount(v.count), v.count);
 
     // The album record: its name is cleaned and unique within the list.

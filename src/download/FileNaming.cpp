@@ -35,11 +35,15 @@ void StripControls(QString &text)
     });
 }
 
+} // namespace
+
 void CleanName(QString &text, bool fallback)
 {
     StripControls(text);
     CleanFileName(text, fallback);
 }
+
+namespace {
 
 // Windows maps these names to devices, with any extension and in any case.
 bool IsReservedName(const QString &name)

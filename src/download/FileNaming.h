@@ -27,6 +27,11 @@ class WindowServices;
 void AddPicture(AppState &app, WindowServices &w, const QString &address,
                 const QString &description, const QString &headerText, int albumIndex);
 
+// CleanFileName after removing the C0 controls it keeps (all but tab, CR, LF and bell,
+// which it handles itself): a NUL would cut a name short on POSIX, and Windows takes
+// none of them. Every name the run makes from a page's text is cleaned so.
+void CleanName(QString &text, bool fallback);
+
 // True when the text from the last "." on is .jpeg .jpg .bmp .gif .png or .tif, in any case.
 bool HasPictureExtension(const QString &name);
 

@@ -121,7 +121,7 @@ void ReadBoardPage(AppState &app, WindowServices &w, const QString &address)
     record.nPicCount = values.pinCount;
 
     app.source.strUserFolder = values.owner;
-    CleanFileName(app.source.strUserFolder, true);
+    CleanName(app.source.strUserFolder, true);
 
     if (app.ready == 1) {
         try {
@@ -137,7 +137,7 @@ void ReadBoardPage(AppState &app, WindowServices &w, const QString &address)
 
 void NormaliseOwnerFolder(QString &owner)
 {
-    CleanFileName(owner, false);
+    CleanName(owner, false);
     owner.replace(QLatin1Char('/'), QDir::separator());
     // One folder level like the album folder: a long or reserved name would make the
     // whole run fail to create its base folder.
@@ -151,7 +151,7 @@ uint32_t AddAlbumRecord(AlbumList &list, const ST_PERLISTRECORD &record)
     ST_PERLISTRECORD copy = record;
     copy.nImage = -1;
     copy.nIndex = list.count();
-    CleanFileName(copy.strName, true);
+    CleanName(copy.strName, true);
     if (list.containsName(copy.strName)) {
         const QString base = copy.strName;
         for (uint32_t k = 1;; ++k) {

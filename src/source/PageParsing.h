@@ -3,28 +3,32 @@
 // fetch the pages and act on these records; the fuzz targets feed them arbitrary text.
 //
 // Every value is cut out of the text between fixed markers (StringCtrl's helpers), so
-// the work and the size of the records grow linearly with the text.
+// the work and the size of the records grow linearly with the text. The texts people
+// write (board title, user name, pin description) are JSON string values: they are read
+// whole, up to the first quote no backslash escapes, and decoded (ReadJsonString).
 #pragma once
 
 #include <QList>
 #include <QString>
 #include <cstdint>
 
-// What a board page says about its board; texts as they stand in the page (not cleaned).
+// What a board page says about its board; not cleaned.
 struct BoardPageValues {
-    QString boardId;   // after "board_id":, up to the next ","
-    QString name;      // "title"
+    QString boardId;   // after "board_id":, up to the next ","; empty: not a board page
+    QString name;      // "title", decoded
     QString count;     // "pin_count" as written
-    QString owner;     // "username"
+    QString owner;     // "username", decoded
     uint32_t pinCount = 0; // count's leading digits; PICCOUNT_UNKNOWN when too large
 };
 
-// One piece of a pin listing: the text after one "pin_id marker. Texts as they stand in
-// the page (escapes kept).
+// One piece of a pin listing: the text after one "pin_id" key.
 struct PinPiece {
-    QString cursor;      // the pin id; empty for a piece without one (it is then not a pin)
-    QString key;         // the picture's key; empty when cursor is empty
-    QString description; // "raw_text"; empty when cursor is empty
+    QString cursor;      // the pin id as written; empty for a piece without one (it is
+                         // then not a pin)
+    QString key;         // the picture's key as written; empty when cursor is empty
+    QString description; // "raw_text", decoded, on one line (each line break is a space:
+                         // the names file holds one description per line); empty when
+                         // cursor is empty
 };
 
 // A page of pins (the board page or a pin page).
@@ -32,7 +36,7 @@ struct PinPage {
     QString imageHost;       // the host the addresses use
     QString addressPrefix;   // scheme + imageHost + "/"
     QList<PinPiece> pieces;  // every piece in page order, empty-id ones included;
-                             // none when the page holds no "pin_id
+                             // none when the page holds no "pin_id" key
 
     // The picture address of a piece. Built on demand, so a page of many pins does not
     // hold a copy of the host per pin.
@@ -53,6 +57,20 @@ BoardPageValues ParseBoardPage(QString text);
 uint32_t ParsePinCount(const QString &text);
 
 // Pin listing: the image host named by hbimg":" (else, or when longer than
-// IMAGE_HOST_MAX_UNITS, defaultImageHost), then the pieces after "pins". scheme is
-// "http://" or "https://".
+// IMAGE_HOST_MAX_UNITS, defaultImageHost), then the pieces after "pins". A piece starts
+// after each "pin_id" key: "pin_id whose quote no backslash escapes, then the key's
+// closing quote and, after blanks, a colon. The same letters inside a description are
+// text, not a pin. scheme is "http://" or "https://".
 PinPage ParsePinPage(QString text, const QString &defaultImageHost, const QString &scheme);
+
+// A JSON string value read whole: from text[from] up to the first quote that no
+// backslash escapes, its escapes decoded: \" \\ \/ \b \f \n \r \t and \uXXXX (any
+// case), a surrogate pair written as two \u escapes giving one character and a lone
+// surrogate U+FFFD. A backslash that starts no such escape is kept as it stands. Sets
+// *end to the closing quote's index. Without a closing quote the value is empty and
+// *end is -1, as a missing end marker gives nothing. Linear in the value's length.
+QString ReadJsonString(QStringView text, qsizetype from, qsizetype *end = nullptr);
+// The JSON string value after `marker` (which ends with the value's opening quote), read
+// whole (ReadJsonString). Cuts the text as ExtractBetween with EXTRACT_CONSUME does: it
+// starts right after the marker afterwards, and is left as it was without the marker.
+QString ExtractJsonString(QString &text, const QString &marker);

@@ -119,6 +119,18 @@ TEST_F(BoardRead, NamesOfDotsBehindRemovedCharactersStayOneLevel)
     EXPECT_EQ(app->source.strUserFolder, QStringLiteral("\u3002\u3002") + QDir::separator());
 }
 
+TEST_F(BoardRead, TitleAndUserNameAreReadWholeAndDecoded)
+{
+    const QByteArray page = "app.page[\"board\"] = {\"board_id\":58,\"title\":\"Say \\\"cheese\\\" \\u76f8\\u518c\\ud83d\\ude00\","
+                            "\"pin_count\":3,\"user\":{\"username\":\"a\\/b \\\"c\\\" \\u0000d\"}}" + QByteArray(100, ' ');
+    site.addBoard(rawBoard(QStringLiteral("58"), page));
+    retrieve(site.boardUrl(QStringLiteral("58")));
+    ASSERT_EQ(app->albums.count(), 1);
+    // Decoded, then cleaned as ever: quotes and slashes go, a NUL never reaches a folder name.
+    EXPECT_EQ(app->albums.at(0).strName, QStringLiteral("Say cheese 相册\U0001F600"));
+    EXPECT_EQ(app->source.strUserFolder, QStringLiteral("ab c d") + QDir::separator());
+}
+
 TEST_F(BoardRead, LongNamesAreCutTo80Characters)
 {
     const QString name = QString(81, QLatin1Char('n'));

@@ -190,11 +190,14 @@ TEST_F(DownloadRun, TheListOfAnAlbumNamedLikeADeviceGetsASafeName)
     EXPECT_EQ(filesIn(folder), QStringList{QStringLiteral("_con.lst")});
 }
 
-TEST_F(DownloadRun, EscapedQuotesKeepTheirBackslashInTheNamesFile)
+TEST_F(DownloadRun, DescriptionsAreReadWholeIntoNamesAndTheNamesFile)
 {
-    BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("40"), QStringLiteral("quotes"), QStringLiteral("u"), 2, 9);
-    b.pins[0].description = QStringLiteral("He said \"hi\" twice");
-    b.pins[1].description = QStringLiteral("plain");
+    BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("40"), QStringLiteral("quotes"), QStringLiteral("u"), 4, 9);
+    // As the site writes them into its JSON: \" \\ \n \t.
+    b.pins[0].description = QStringLiteral("Say \"cheese\" 3");
+    b.pins[1].description = QStringLiteral("back\\slash");
+    b.pins[2].description = QStringLiteral("line one\nline two");
+    b.pins[3].description = QStringLiteral("plain");
     site.addBoard(b);
     editSaveSet([](ST_SAVESET &s) { s.wOptions |= OPT_NAMES_FILE; });
 
@@ -203,8 +206,11 @@ TEST_F(DownloadRun, EscapedQuotesKeepTheirBackslashInTheNamesFile)
     const QString folder = albumFolder(QStringLiteral("u"), QStringLiteral("quotes"));
     QFile names(folder + QStringLiteral("quotes.txt"));
     ASSERT_TRUE(names.open(QIODevice::ReadOnly));
-    EXPECT_EQ(names.readAll(), QByteArray("\xFF\xFE") + utf16le(QStringLiteral("He said \\\r\nplain\r\n")));
-    EXPECT_EQ(app->downloads.fileNames.value(0), QStringLiteral("He said.jpg"));
+    EXPECT_EQ(names.readAll(), QByteArray("\xFF\xFE") + utf16le(QStringLiteral("Say \"cheese\" 3\r\nback\\slash\r\n"
+                                                                                "line one line two\r\nplain\r\n")));
+    // The names are the descriptions, cleaned as ever.
+    EXPECT_EQ(app->downloads.fileNames, (QStringList{QStringLiteral("Say cheese 3.jpg"), QStringLiteral("backslash.jpg"),
+                                                     QStringLiteral("line one line two.jpg"), QStringLiteral("plain.jpg")}));
 }
 
 TEST_F(DownloadRun, APinCountLargerThanTheBoardEndsWhenAPageHasNoPins)

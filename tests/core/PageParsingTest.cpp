@@ -57,8 +57,25 @@ INSTANTIATE_TEST_SUITE_P(
         // A piece without an id is kept (it moves the cursor) but gives no key.
         PinCase{"PieceWithoutId", R"("pins":[{"pin_id":,"key":"k1"},{"pin_id":7,"key":"k2"}])", "img.default",
                 {{"", "", ""}, {"7", "k2", ""}}},
-        PinCase{"EscapedQuoteEndsTheDescription", R"("pins":[{"pin_id":3,"key":"k","raw_text":"say \"hi\""}])",
-                "img.default", {{"3", "k", "say \\"}}},
+        // Descriptions are read whole and decoded.
+        PinCase{"EscapedQuotesInTheDescription", R"("pins":[{"pin_id":3,"key":"k","raw_text":"Say \"cheese\" 3"}])",
+                "img.default", {{"3", "k", "Say \"cheese\" 3"}}},
+        PinCase{"EscapesInTheDescription",
+                R"("pins":[{"pin_id":3,"key":"k","raw_text":"a\\b\/c \u00e9\u4E2D \ud83d\ude00\tend"}])",
+                "img.default", {{"3", "k", "a\\b/c \u00e9\u4e2d \U0001F600\tend"}}},
+        // The names file holds one description per line.
+        PinCase{"LineBreaksBecomeSpaces", R"("pins":[{"pin_id":3,"key":"k","raw_text":"one\r\ntwo\nthree\rfour"}])",
+                "img.default", {{"3", "k", "one two three four"}}},
+        // A description quoting the listing's own keys is text, not another pin.
+        PinCase{"PinIdInsideADescription",
+                R"("pins":[{"pin_id":3,"key":"k","raw_text":"pin_id x \"pin_id\":4, \"key\":\"z\""},{"pin_id":2,"key":"j","raw_text":"pin_id"}])",
+                "img.default", {{"3", "k", "pin_id x \"pin_id\":4, \"key\":\"z\""}, {"2", "j", "pin_id"}}},
+        PinCase{"BlanksBeforeTheColon", R"("pins":[{"pin_id" :3,"key":"k"},{"pin_id"
+:2,"key":"j"}])",
+                "img.default", {{"3", "k", ""}, {"2", "j", ""}}},
+        // A description without its closing quote is empty, as a missing end marker gives nothing.
+        PinCase{"UnclosedDescription", R"("pins":[{"pin_id":3,"key":"k","raw_text":"open \")",
+                "img.default", {{"3", "k", ""}}},
         PinCase{"NoPins", R"({"hbimg":"h3","pins":[]})", "h3", {}},
         PinCase{"NoPinsMarker", R"({"pin_id":4,"key":"k"})", "img.default", {{"4", "k", ""}}}),
     [](const auto &info) { return std::string(info.param.name); });
@@ -133,8 +150,47 @@ INSTANTIATE_TEST_SUITE_P(
         // count is not looked for again.
         BoardCase{"OrderMatters", R"({"pin_count":3,"board_id":2,"title":"t","username":"u"})",
                   Values("2", "t", "", "u", 0)},
-        BoardCase{"Nothing", "<html></html>", Values("", "", "", "", 0)}),
+        BoardCase{"Nothing", "<html></html>", Values("", "", "", "", 0)},
+        // Title and user name are read whole and decoded.
+        BoardCase{"EscapedTitleAndUserName",
+                  R"({"board_id":3,"title":"Say \"cheese\" \\ \/ \u76f8\u518C","pin_count":2,"user":{"username":"\ud83d\ude00 a\tb"}})",
+                  Values("3", "Say \"cheese\" \\ / 相册", "2", "\U0001F600 a\tb", 2)}),
     [](const auto &info) { return std::string(info.param.name); });
+
+TEST(JsonString, ReadWholeAndDecoded)
+{
+    const struct {
+        const char *text; // from its first character on
+        const char *value;
+        qsizetype end;    // index of the closing quote, -1: none
+    } cases[] = {
+        {R"(plain" rest)", "plain", 5},
+        {R"(" empty)", "", 0},
+        {R"(\"q\" \\ \/ \b\f\n\r\t")", "\"q\" \\ / \b\f\n\r\t", 22},
+        {R"(\u0041\u00e9\u4E2d")", "A\u00e9\u4e2d", 18},
+        {R"(\uD83D\uDE00")", "\U0001F600", 12},        // a surrogate pair is one character
+        {R"(\ud83d x")", "\uFFFD x", 8},                // a lone high surrogate
+        {R"(\ude00")", "\uFFFD", 6},                    // a lone low surrogate
+        {R"(\ud83d\u0041")", "\uFFFDA", 12},           // high, then no low
+        {R"(\x \u12" \)", "\\x \\u12", 7},            // no escapes: kept as they stand
+        {R"(\\")", "\\", 2},                           // an escaped backslash, then the quote
+        {R"(open \" no end)", "", -1},
+        {R"(trailing \)", "", -1},
+    };
+    for (const auto &c : cases) {
+        qsizetype end = -2;
+        EXPECT_EQ(ReadJsonString(U(c.text), 0, &end), U(c.value)) << c.text;
+        EXPECT_EQ(end, c.end) << c.text;
+    }
+    // From an offset, and through a marker: the text then starts after the marker.
+    EXPECT_EQ(ReadJsonString(QStringLiteral("xx\"ab\""), 3), QStringLiteral("ab"));
+    QString text = QStringLiteral(R"(a "t":"one \"1\"" "t":"two")");
+    EXPECT_EQ(ExtractJsonString(text, QStringLiteral("\"t\":\"")), QStringLiteral("one \"1\""));
+    EXPECT_EQ(ExtractJsonString(text, QStringLiteral("\"t\":\"")), QStringLiteral("two"));
+    EXPECT_EQ(text, QStringLiteral("two\""));
+    EXPECT_EQ(ExtractJsonString(text, QStringLiteral("\"t\":\"")), QString());
+    EXPECT_EQ(text, QStringLiteral("two\"")); // left as it was without the marker
+}
 
 TEST(OwnerFolder, OneSafeLevelEndingInASeparator)
 {
@@ -150,6 +206,7 @@ TEST(OwnerFolder, OneSafeLevelEndingInASeparator)
         {QStringLiteral("? .. ?"), QStringLiteral("\u3002\u3002")},
         {QStringLiteral("CON"), QStringLiteral("_CON")},
         {QStringLiteral("com1.txt"), QStringLiteral("_com1.txt")},
+        {QStringLiteral("a\u0000b\bc\u001f"), QStringLiteral("abc")}, // controls a \u escape may give
         {longName, QString(85, u'長')}, // 255 bytes, whole characters
     };
     for (const Case &c : cases) {
