@@ -145,14 +145,15 @@ inline JsonReference JsonValueAfter(QString &rest, const QString &marker)
     if (at < 0)
         return ref;
     rest.remove(0, at + marker.size());
-    static const QRegularExpression body(QStringLiteral(R"(^((?:[^"\\]|\\[\s\S])*)")"));
+    static const QRegularExpression body(QStringLiteral(R"re(^((?:[^"\\]|\\[\s\S])*)")re"));
     const QRegularExpressionMatch m = body.match(rest);
     if (!m.hasMatch())
         return ref;
     ref.closed = true;
     ref.raw = m.captured(1);
-    static const QRegularExpression odd(QStringLiteral(R"(\\(?![\"\\/bfnrt]|u[0-9a-fA-F]{4})|[\x00-\x1f])"));
-    if (odd.match(ref.raw).hasMatch())
+    static const QRegularExpression strict(
+        QStringLiteral(R"re(^(?:[^\\\x00-\x1f]|\\(?:["\\/bfnrt]|u[0-9a-fA-F]{4}))*$)re"));
+    if (!strict.match(ref.raw).hasMatch())
         return ref;
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson("[\"" + ref.raw.toUtf8() + "\"]", &error);

@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(page.imageHost == host);
         CutThrough(rest, QStringLiteral("\"pins\""), true);
         // A pin key: "pin_id" and a colon, its first quote after an even run of backslashes.
-        static const QRegularExpression pinKey(QStringLiteral(R"((?<!\\)((?:\\\\)*)"pin_id"[ \t\r\n]*:)"));
+        static const QRegularExpression pinKey(QStringLiteral(R"re((?<!\\)((?:\\\\)*)"pin_id"[ \t\r\n]*:)re"));
         QList<qsizetype> starts;
         for (auto it = pinKey.globalMatch(rest); it.hasNext();) {
             const QRegularExpressionMatch m = it.next();

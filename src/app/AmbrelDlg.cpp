@@ -213,11 +213,12 @@ void CAmbrelDlg::BuildControls()
     m_exportLink = makeLink(c, IDC_EXPORT, QStringLiteral("导出"));
     m_exportLink->setGeometry(280, 558, 40, 24);
 
-    m_phase = new QLabel(QStringLiteral("state1"), c);
+    // Both lines stay empty until there is something to say.
+    m_phase = new QLabel(c);
     m_phase->setObjectName(ctlName(IDC_PHASE));
     m_phase->setGeometry(12, 108, 520, 24);
 
-    m_progress = new QLabel(QStringLiteral("state2"), c);
+    m_progress = new QLabel(c);
     m_progress->setObjectName(ctlName(IDC_PROGRESS));
     m_progress->setGeometry(536, 108, 300, 24);
     m_progress->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -911,6 +912,67 @@ void CAmbrelDlg::ShowListIdle(int albumCount)
         ApplyLinkStates();
         if (albumCount == 0 && !m_startup.screenshotFile.isEmpty())
             TakeScreenshotAndClose(); // nothing will be downloaded
+    });
+}
+
+QString CAmbrelDlg::ListEndPhase(const ListOutcome &o)
+{
+    using Kind = ListOutcome::Kind;
+    switch (o.kind) {
+    case Kind::Read: return {};
+    case Kind::NotAnAddress:
+    case Kind::NotABoardAddress: return tr("地址有误，没有获取相册");
+    case Kind::OtherSite: return tr("不是 %1 的画板地址，没有获取相册").arg(o.site);
+    case Kind::HttpError: return tr("获取相册失败：网站答复 HTTP %1").arg(o.status);
+    case Kind::TimedOut: return tr("获取相册失败：网站没有及时答复");
+    case Kind::NetworkError: return tr("获取相册失败：网络出错（%1）").arg(o.detail);
+    case Kind::NotABoardPage: return tr("获取相册失败：这不是画板页面");
+    case Kind::Stopped: return tr("已终止获取");
+    }
+    return {};
+}
+
+QString CAmbrelDlg::ListEndMessage(const ListOutcome &o)
+{
+    using Kind = ListOutcome::Kind;
+    switch (o.kind) {
+    case Kind::HttpError:
+        if (o.loginMayHelp())
+            return tr("无法读取画板页面：网站拒绝访问（HTTP %1）。\n\n"
+                      "这个画板可能只有登录后才能看到。请在菜单“<登录>”中选择“自定义登录”，"
+                      "在打开的网页上登录，关闭登录窗口后再点“获取相册”。")
+                .arg(o.status);
+        if (o.status == 404)
+            return tr("无法读取画板页面：网站上没有这个画板（HTTP 404）。请检查地址。");
+        return tr("无法读取画板页面：网站答复 HTTP %1。请稍后再试。").arg(o.status);
+    case Kind::TimedOut:
+        return tr("无法读取画板页面：网站在规定时间内没有答复。请检查网络后再试。");
+    case Kind::NetworkError:
+        return tr("无法读取画板页面：%1。请检查网络和地址后再试。").arg(o.detail);
+    case Kind::NotABoardPage:
+        return tr("这个地址的页面不是画板页面（页面里没有画板编号）。请检查地址。");
+    case Kind::OtherSite:
+        return tr("这个画板地址不在所设置的网站 %1 上，没有读取。\n\n"
+                  "网站在 site.ini 或环境变量 CORVADIN_SITE_HOST 中设置。")
+            .arg(o.site);
+    case Kind::Read:
+    case Kind::NotAnAddress:     // the core has shown its message
+    case Kind::NotABoardAddress: // and its hint
+    case Kind::Stopped:
+        break;
+    }
+    return {};
+}
+
+void CAmbrelDlg::ListFinished(const ListOutcome &outcome)
+{
+    if (outcome.kind == ListOutcome::Kind::Read)
+        return;
+    OnGui([this, outcome] {
+        m_phase->setText(ListEndPhase(outcome));
+        const QString message = ListEndMessage(outcome);
+        if (!message.isEmpty() && !m_closing)
+            Prompts().Message(this, message);
     });
 }
 

@@ -161,9 +161,15 @@ public:
     // The start-up worker has done all its work (site-mode list, classification, ready).
     bool StartupFinished() const { return m_startupFinished; }
 
+    // How the window words a retrieval that read no board: the phase line, and the
+    // message shown with it (empty: none, as when the core has shown one already).
+    static QString ListEndPhase(const ListOutcome &outcome);
+    static QString ListEndMessage(const ListOutcome &outcome);
+
     // WindowServices: any thread.
     void ShowListRunning() override;
     void ShowListIdle(int albumCount) override;
+    void ListFinished(const ListOutcome &outcome) override;
     void ShowDownloading() override;
     void ShowDownloadDone() override;
     void SetPhaseText(const QString &text, ReportKind kind = ReportKind::Other) override;

@@ -53,6 +53,23 @@ QString clock(qint64 seconds)
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
+// Why a retrieval read no board, as the end of the "no album was read" line.
+QString whyNotRead(const ListOutcome &o)
+{
+    using Kind = ListOutcome::Kind;
+    switch (o.kind) {
+    case Kind::HttpError:
+        return QStringLiteral(": HTTP %1").arg(o.status) +
+               (o.loginMayHelp() ? QStringLiteral(" (the board may need a login: log in through the window's "
+                                                  "\"<登录>\" menu, or pass --cookies)")
+                                 : QString());
+    case Kind::TimedOut: return QStringLiteral(": timed out");
+    case Kind::NetworkError: return QStringLiteral(": ") + o.detail;
+    case Kind::OtherSite: return QStringLiteral(": not a board address of %1").arg(o.site);
+    default: return {};
+    }
+}
+
 // The CLI's window: boxes hold the address and save path, the grid chooses every album,
 // texts go to the terminal.
 class CliServices : public WindowServices {
@@ -126,15 +143,19 @@ public:
 
     void StartDownloadRun() override
     {
-        if (m_download && !NotABoardPage(m_app))
+        if (m_download)
             DownloadCommand(m_app, *this);
     }
 
-    // A page that gave no board id was not a board page: the album it yields has nothing
-    // to download, so the CLI reports it instead of running.
-    static bool NotABoardPage(const AppState &app)
+    void ListFinished(const ListOutcome &outcome) override
     {
-        return app.albums.count() == 1 && app.albums.at(0).strUrl.endsWith(QStringLiteral("/boards//"));
+        std::lock_guard lock(m_mutex);
+        m_outcome = outcome;
+    }
+    ListOutcome Outcome()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_outcome;
     }
 
     // Called on the main thread a few times a second.
@@ -216,6 +237,7 @@ private:
     qint64 m_poolMs = 0;
     qint64 m_bytesAtStart = 0;
     bool m_barShown = false;
+    ListOutcome m_outcome; // how the retrieval ended
 };
 
 struct Toggle {
@@ -508,12 +530,13 @@ int RunCli(const QStringList &arguments)
     CookieStore::Save();
 
     const int albums = app.albums.count();
-    if (albums == 0 && !stopped) {
-        writeErr(QStringLiteral("corvadin: no album was read from %1\n").arg(address));
+    const ListOutcome outcome = services.Outcome();
+    if (outcome.kind == ListOutcome::Kind::NotABoardPage) {
+        writeErr(QStringLiteral("corvadin: %1 is not a board page (no board id in it)\n").arg(address));
         return EXIT_NO_ALBUM;
     }
-    if (CliServices::NotABoardPage(app)) {
-        writeErr(QStringLiteral("corvadin: %1 is not a board page (no board id in it)\n").arg(address));
+    if (albums == 0 && !stopped) {
+        writeErr(QStringLiteral("corvadin: no album was read from %1%2\n").arg(address, whyNotRead(outcome)));
         return EXIT_NO_ALBUM;
     }
     if (infoOnly) {

@@ -6,6 +6,7 @@
 // The run-state bytes live in AppState; the core sets them, these only change the look.
 #pragma once
 
+#include "core/ListOutcome.h"
 #include "core/RunSummary.h"
 
 #include <QList>
@@ -35,6 +36,11 @@ public:
     virtual void ShowListIdle(int albumCount) {}
     virtual void ShowDownloading() {}
     virtual void ShowDownloadDone() {}
+
+    // A retrieval has ended (after ShowListIdle), whatever the address was unless the
+    // address box was empty. A read board already has its phase text ("获取相册列表完成，
+    // 共%d个"); for any other ending the front end says what happened.
+    virtual void ListFinished(const ListOutcome &outcome) {}
 
     // The phase line ("正在下载第%d/%d个图集", "下载完毕" ...) and the progress line
     // ("已下载%d/%d......" ...).

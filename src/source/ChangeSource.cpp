@@ -55,17 +55,21 @@ void RetrieveAlbumList(AppState &app, WindowServices &w)
         return;
     }
 
-    app.ListState = 1;
+    // Only the list command turns 1 into 2: a stop requested before the thread got here
+    // stays requested.
+    uint8_t idle = 0;
+    app.ListState.compare_exchange_strong(idle, 1);
     w.ShowListRunning();
 
-    bool boardRead = false;
+    ListOutcome outcome;
     if (!address.contains(QStringLiteral("http://")) && !address.contains(QStringLiteral("https://"))) {
         w.ShowMessage(SiteTexts::AddressMissing());
+        outcome.kind = ListOutcome::Kind::NotAnAddress;
     } else if (address.contains(QStringLiteral("/boards/"))) {
-        ReadBoardPage(app, w, address);
-        boardRead = true;
+        outcome = ReadBoardPage(app, w, address);
     } else {
         w.ShowMessage(SiteTexts::BoardAddressHint(app.site.siteHost).replace(QLatin1Char('^'), QLatin1Char('\n')));
+        outcome.kind = ListOutcome::Kind::NotABoardAddress;
     }
 
     NormaliseOwnerFolder(app.source.strUserFolder);
@@ -73,47 +77,74 @@ void RetrieveAlbumList(AppState &app, WindowServices &w)
     w.GridRefresh();
     const int n = app.albums.count();
     w.SetAlbumFrameCaption(QStringLiteral("相册列表(共%1个)").arg(n));
-    w.SetPhaseText(QStringLiteral("获取相册列表完成，共%1个").arg(n), ReportKind::ListDone);
+    // Only a board that was read reads as done; any other ending the front end words.
+    if (outcome.kind == ListOutcome::Kind::Read)
+        w.SetPhaseText(QStringLiteral("获取相册列表完成，共%1个").arg(n), ReportKind::ListDone);
 
     app.ListState = 0;
     w.ShowListIdle(n);
+    w.ListFinished(outcome);
 
-    if (n >= 1) {
+    if (n >= 1 && outcome.kind == ListOutcome::Kind::Read) {
         const QString again = TrimWide(w.AddressText());
         if (app.RememberAndSave(app.settings.AddressHistory, again))
             w.AppendAddressItem(again);
-        if (boardRead) {
-            w.GridSelectAll();
-            w.StartDownloadRun();
-        }
+        w.GridSelectAll();
+        w.StartDownloadRun();
     }
 }
 
-void ReadBoardPage(AppState &app, WindowServices &w, const QString &address)
+ListOutcome ReadBoardPage(AppState &app, WindowServices &w, const QString &address)
 {
     app.source.strBoardPage.clear();
+    ListOutcome outcome;
+    const auto stopRequested = [&app] { return app.ListState == 2 || app.bQuit; };
+
+    const QString prefix = boardPrefixOf(app, address);
+    if (prefix.isEmpty()) {
+        outcome.kind = ListOutcome::Kind::OtherSite;
+        outcome.site = app.site.siteHost;
+        return outcome;
+    }
 
     ST_URLREQUEST req(QString(), QString(), app.timings.pageTimeoutMs);
     req.headers = QStringLiteral("Accept-Encoding: gzip, deflate\r\n");
     req.attempts = app.timings.boardAttempts;
     req.retryDelaySeconds = app.timings.boardRetryDelaySeconds;
     req.minTextLength = 100;
-    req.shouldAbort = [&app] { return app.bQuit.load(); };
-
-    const QString prefix = boardPrefixOf(app, address);
-    if (prefix.isEmpty())
-        return;
-
+    req.shouldAbort = stopRequested;
     req.url = address;
     CutBefore(req.url, QStringLiteral("?"));
 
     CUrlSession session;
-    if (!session.Fetch(req, 0))
-        return;
+    const bool fetched = session.Fetch(req, 0);
+    if (stopRequested()) {
+        outcome.kind = ListOutcome::Kind::Stopped;
+        return outcome;
+    }
+    if (!fetched) {
+        if (session.statusCode >= 400) {
+            outcome.kind = ListOutcome::Kind::HttpError;
+            outcome.status = session.statusCode;
+        } else if (session.errorText == QLatin1String("timed out")) {
+            outcome.kind = ListOutcome::Kind::TimedOut;
+        } else if (session.errorText == QLatin1String("too short")) {
+            outcome.kind = ListOutcome::Kind::NotABoardPage; // 100 bytes hold no board
+        } else {
+            outcome.kind = ListOutcome::Kind::NetworkError;
+            outcome.detail = session.errorText;
+        }
+        return outcome;
+    }
 
     // The page stays whole for the pin enumeration: it already holds the first pins.
     const QString page = session.GetText(TEXT_INFLATE | TEXT_UTF8);
     const BoardPageValues values = ParseBoardPage(page);
+    // Without a board id the album would have no address to page through.
+    if (values.boardId.isEmpty()) {
+        outcome.kind = ListOutcome::Kind::NotABoardPage;
+        return outcome;
+    }
 
     ST_PERLISTRECORD record;
     record.strName = values.name;
@@ -133,6 +164,7 @@ void ReadBoardPage(AppState &app, WindowServices &w, const QString &address)
     }
 
     app.source.strBoardPage = page;
+    return outcome;
 }
 
 void NormaliseOwnerFolder(QString &owner)

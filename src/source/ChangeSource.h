@@ -7,6 +7,7 @@
 #pragma once
 
 #include "core/AlbumList.h"
+#include "core/ListOutcome.h"
 
 #include <QString>
 
@@ -14,11 +15,14 @@ class AppState;
 class WindowServices;
 
 // Body of the list thread: the address box's board becomes the album list; a board
-// that was read starts a download run.
+// that was read starts a download run. Tells the window how it ended (ListFinished).
+// A stop request (ListState 2) aborts the board request at once and starts no run.
 void RetrieveAlbumList(AppState &app, WindowServices &w);
 // Fetches one board page and, when the ready flag is 1, adds its album. Sets
-// strUserFolder and strBoardPage.
-void ReadBoardPage(AppState &app, WindowServices &w, const QString &address);
+// strUserFolder and strBoardPage. Answers how it went: a page of another site is not
+// asked for, an error status, a time-out or another failure of the request says which,
+// and a page without a board id is no board page (no album is added).
+ListOutcome ReadBoardPage(AppState &app, WindowServices &w, const QString &address);
 // The owner's name as the folder level below the save path: cleaned, ending in a
 // separator (empty stays empty).
 void NormaliseOwnerFolder(QString &owner);

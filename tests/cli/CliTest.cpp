@@ -95,6 +95,9 @@ TEST_F(Cli, BadInputGetsAClearMessageAndAnExitCode)
         b.rawPage = QByteArray(300, 'x'); // no markers at all
         return b;
     }());
+    BoardSite::Board locked = BoardSite::makeBoard(QStringLiteral("6"), QStringLiteral("Locked"), QStringLiteral("u"), 2, 1);
+    locked.loginRequired = true;
+    site.addBoard(locked);
     struct Case {
         const char *what;
         QStringList args;
@@ -113,8 +116,10 @@ TEST_F(Cli, BadInputGetsAClearMessageAndAnExitCode)
         {"empty address", {QStringLiteral("  ")}, 2, "empty"},
         {"not a board address", {QStringLiteral("--info"), site.baseUrl() + QStringLiteral("/users/x/")}, 3, "boards"},
         {"not http", {QStringLiteral("--info"), QStringLiteral("boards/1001")}, 3, "http"},
-        {"another host", {QStringLiteral("--info"), QStringLiteral("http://example.invalid/boards/1001/")}, 3, "no album"},
+        {"another host", {QStringLiteral("--info"), QStringLiteral("http://example.invalid/boards/1001/")}, 3,
+         "no album was read from http://example.invalid/boards/1001/: not a board address of 127.0.0.1:"},
         {"unreachable site", {QStringLiteral("--info"), QStringLiteral("http://127.0.0.1:1/boards/1/")}, 3, "no album"},
+        {"login required", {QStringLiteral("--info"), site.boardUrl(QStringLiteral("6"))}, 3, ": HTTP 403 (the board may need a login"},
         {"page without markers", {QStringLiteral("--info"), site.boardUrl(QStringLiteral("5"))}, 3, "not a board page"},
         {"save path below a file", {QStringLiteral("-o"), sandbox.file(QStringLiteral("afile/sub")), site.boardUrl(QStringLiteral("1001"))}, 4, "请检测设置的保存路径是否有误"},
     };

@@ -4,6 +4,7 @@
 #include "source/ChangeSource.h"
 #include "text/StringCtrl.h"
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
 
 namespace {
@@ -156,13 +157,15 @@ TEST_F(BoardRead, APageWithoutItsStartMarkerIsSearchedFromTheBeginning)
 
 TEST_F(BoardRead, MissingMarkersGiveEmptyValuesButARecord)
 {
-    site.addBoard(rawBoard(QStringLiteral("56"), "app.page[\"board\"] = {}" + QByteArray(200, 'x')));
+    site.addBoard(rawBoard(QStringLiteral("56"), "app.page[\"board\"] = {\"board_id\":56,}" + QByteArray(200, 'x')));
     retrieve(site.boardUrl(QStringLiteral("56")));
     ASSERT_EQ(app->albums.count(), 1);
     const ST_PERLISTRECORD r = app->albums.at(0);
     EXPECT_TRUE(isDateTime(r.strName));
     EXPECT_EQ(r.nPicCount, 0u);
-    EXPECT_EQ(r.strUrl, site.hostPort().prepend(QStringLiteral("http://")) + QStringLiteral("/boards//"));
+    EXPECT_EQ(r.strUrl, site.boardUrl(QStringLiteral("56")));
+    ASSERT_EQ(w->Outcomes().size(), 1);
+    EXPECT_EQ(w->Outcomes()[0].kind, ListOutcome::Kind::Read);
 }
 
 TEST_F(BoardRead, APageOf100BytesIsRefetchedAndFails)
@@ -175,44 +178,98 @@ TEST_F(BoardRead, APageOf100BytesIsRefetchedAndFails)
     EXPECT_EQ(w->captions, QStringList{QStringLiteral("相册列表(共0个)")});
 }
 
-TEST_F(BoardRead, TheFailureTable)
+TEST_F(BoardRead, TheFailureTableSaysHowEachRetrievalEnded)
 {
+    using Kind = ListOutcome::Kind;
+    BoardSite::Board locked = BoardSite::makeBoard(QStringLiteral("60"), QStringLiteral("Locked"), QStringLiteral("u"), 3, 1);
+    locked.loginRequired = true;
+    site.addBoard(locked);
+    site.addBoard(rawBoard(QStringLiteral("61"), "<html>" + QByteArray(200, 'x') + "</html>"));
+    site.addBoard(rawBoard(QStringLiteral("62"), QByteArray(100, 'x')));
+
     struct Case {
         const char *what;
         QString address;
         QString message; // expected message, empty: none
-        bool running;    // whether the running look was shown
+        bool running;    // whether the running look was shown (and an outcome given)
+        Kind kind;
+        int status;
+        QString detail;
     };
     const QString hint = SiteTexts::BoardAddressHint(site.hostPort()).replace(QLatin1Char('^'), QLatin1Char('\n'));
     const QList<Case> cases = {
-        {"empty address", QStringLiteral("   "), SiteTexts::AddressMissing(), false},
-        {"no http", QStringLiteral("ftp://x/boards/1/"), SiteTexts::AddressMissing(), true},
-        {"no boards", site.baseUrl() + QStringLiteral("/pins/1/"), hint, true},
-        {"another host", QStringLiteral("http://elsewhere.invalid/boards/1001/"), QString(), true},
-        {"unknown board (404)", site.boardUrl(QStringLiteral("999")), QString(), true},
-        {"unreachable site", QStringLiteral("http://127.0.0.1:1/boards/1/"), QString(), true},
+        {"empty address", QStringLiteral("   "), SiteTexts::AddressMissing(), false, Kind::Read, 0, {}},
+        {"no http", QStringLiteral("ftp://x/boards/1/"), SiteTexts::AddressMissing(), true, Kind::NotAnAddress, 0, {}},
+        {"no boards", site.baseUrl() + QStringLiteral("/pins/1/"), hint, true, Kind::NotABoardAddress, 0, {}},
+        {"another host", QStringLiteral("http://elsewhere.invalid/boards/1001/"), QString(), true, Kind::OtherSite, 0, {}},
+        {"unknown board", site.boardUrl(QStringLiteral("999")), QString(), true, Kind::HttpError, 404, {}},
+        {"login required", site.boardUrl(QStringLiteral("60")), QString(), true, Kind::HttpError, 403, {}},
+        {"page without a board id", site.boardUrl(QStringLiteral("61")), QString(), true, Kind::NotABoardPage, 0, {}},
+        {"page of 100 bytes", site.boardUrl(QStringLiteral("62")), QString(), true, Kind::NotABoardPage, 0, {}},
+        {"unreachable site", QStringLiteral("http://127.0.0.1:1/boards/1/"), QString(), true, Kind::NetworkError, 0,
+         QStringLiteral("connection refused")},
+        {"no answer in time", site.boardUrl(QStringLiteral("1001")), QString(), true, Kind::TimedOut, 0, {}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         RecordingServices rec(app.get());
         rec.startRuns = false;
         rec.address = c.address;
+        const bool late = c.kind == Kind::TimedOut;
         if (c.what == std::string("unreachable site"))
             app->site.siteHost = QStringLiteral("127.0.0.1:1");
+        BoardSite::Options options = site.options();
+        options.latencyMs = late ? 1500 : 0;
+        site.setOptions(options);
+        app->timings.pageTimeoutMs = late ? 300 : 5000;
         RetrieveAlbumList(*app, rec);
         app->site.siteHost = site.hostPort();
 
         EXPECT_EQ(app->albums.count(), 0);
         EXPECT_EQ(app->ListState, 0);
         EXPECT_EQ(rec.Messages(), c.message.isEmpty() ? QStringList() : QStringList{c.message});
-        if (c.running) {
-            EXPECT_EQ(rec.Events(), (QStringList{QStringLiteral("ShowListRunning"), QStringLiteral("ShowListIdle 0")}));
-            EXPECT_EQ(rec.captions, QStringList{QStringLiteral("相册列表(共0个)")});
-        } else {
-            EXPECT_TRUE(rec.Events().isEmpty()); // the display stays as it was
-        }
         EXPECT_EQ(rec.downloadStarts, 0);
+        if (!c.running) {
+            EXPECT_TRUE(rec.Events().isEmpty()); // the display stays as it was
+            EXPECT_TRUE(rec.Outcomes().isEmpty());
+            continue;
+        }
+        EXPECT_EQ(rec.Events(), (QStringList{QStringLiteral("ShowListRunning"), QStringLiteral("ShowListIdle 0")}));
+        EXPECT_EQ(rec.captions, QStringList{QStringLiteral("相册列表(共0个)")});
+        // Nothing reads as a finished retrieval; the front end words the failure.
+        EXPECT_TRUE(rec.Phases().isEmpty()) << rec.Phases().join(u'|').toStdString();
+        ASSERT_EQ(rec.Outcomes().size(), 1);
+        const ListOutcome o = rec.Outcomes()[0];
+        EXPECT_EQ(o.kind, c.kind);
+        EXPECT_EQ(o.status, c.status);
+        EXPECT_EQ(o.detail, c.detail);
+        EXPECT_EQ(o.loginMayHelp(), c.status == 403);
+        if (c.kind == Kind::OtherSite) {
+            EXPECT_EQ(o.site, site.hostPort());
+        }
     }
+}
+
+TEST_F(BoardRead, AStopAbortsTheBoardRequestAndStartsNoRun)
+{
+    BoardSite::Options options = site.options();
+    options.latencyMs = 3000;
+    site.setOptions(options);
+    w->startRuns = true;
+    w->address = site.boardUrl(QStringLiteral("1001"));
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_TRUE(ListCommand(*app, *w));
+    ASSERT_TRUE(waitFor([&] { return site.requestCount(QStringLiteral("/boards/1001/")) == 1; }, std::chrono::seconds(5)));
+    EXPECT_FALSE(ListCommand(*app, *w)); // the second press: a stop request
+    ASSERT_TRUE(waitFor([&] { return app->ListState == 0; }, std::chrono::seconds(5)));
+    JoinFinished(*app);
+    EXPECT_LT(timer.elapsed(), 2500) << "the stop waited for the page";
+    EXPECT_EQ(app->albums.count(), 0);
+    EXPECT_EQ(w->downloadStarts, 0);
+    ASSERT_EQ(w->Outcomes().size(), 1);
+    EXPECT_EQ(w->Outcomes()[0].kind, ListOutcome::Kind::Stopped);
+    EXPECT_FALSE(w->Outcomes()[0].failed());
 }
 
 TEST_F(BoardRead, NoRecordIsAddedBeforeStartUpHasFinished)

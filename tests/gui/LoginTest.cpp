@@ -210,9 +210,12 @@ protected:
 
 TEST_F(LoginTest, LoggingInUnlocksAProtectedBoardAlsoAfterARestart)
 {
-    ListProtectedBoard(QStringLiteral("获取相册列表完成，共0个"));
+    // Without a login the site refuses the board, and the window says so.
+    ListProtectedBoard(QStringLiteral("获取相册失败：网站答复 HTTP 403"));
     EXPECT_EQ(window->Grid()->RowCount(), 1) << "the board was read without a login";
     EXPECT_EQ(PictureCount(), 0);
+    ASSERT_TRUE(waitFor([&] { return prompts.messages.size() == 1; }, 5s));
+    EXPECT_TRUE(prompts.messages[0].contains(QStringLiteral("<登录>"))) << prompts.messages[0].toStdString();
 
     // "自定义登录", then the login page typed into the address field and Enter.
     menuEntry(SiteModes::LOGIN_CUSTOM_ID)->trigger();

@@ -200,8 +200,8 @@ TEST_F(WindowTest, StartupShowsTheWindowReadyWithItsInitialLook)
     EXPECT_TRUE(button(1004)->isDefault());
     EXPECT_EQ(text(1005), QStringLiteral("下载"));
     EXPECT_FALSE(button(1005)->isEnabled());
-    EXPECT_EQ(text(1009), QStringLiteral("state1"));
-    EXPECT_EQ(text(1006), QStringLiteral("state2"));
+    EXPECT_EQ(text(1009), QString()); // no placeholder captions before the first run
+    EXPECT_EQ(text(1006), QString());
     EXPECT_EQ(ctl<QGroupBox>(1011)->title(), QStringLiteral("相册列表"));
     EXPECT_EQ(text(1000), save); // history entry 0 wins
     EXPECT_EQ(ctl<CComboBox2>(1000)->ItemTexts(), QStringList{save});
@@ -324,30 +324,81 @@ TEST_F(WindowTest, ListCommandBeforeReadyDoesNothing)
 TEST_F(WindowTest, SecondPressDuringRetrievalIsAStopRequest)
 {
     BoardSite::Options options = site->options();
-    options.latencyMs = 200;
+    options.latencyMs = 2000;
     site->setOptions(options);
     Start(site->boardUrl(QStringLiteral("11")));
 
     button(1004)->click();
     EXPECT_EQ(app->ListState, 1);
+    ASSERT_TRUE(waitFor([&] { return site->requestCount(QStringLiteral("/boards/11/")) == 1; }, 5s));
     button(1004)->click();
     EXPECT_EQ(app->ListState, 2);
     button(1004)->click();
     EXPECT_EQ(app->ListState, 2); // stays a stop request; nothing new starts
-    ASSERT_TRUE(waitFor([&] { return app->ListState == 0 && text(1004) == QStringLiteral("获取相册"); }, 10s));
-    ASSERT_TRUE(waitPhase(QStringLiteral("下载完毕")));
+    // The request is abandoned at once: the retrieval ends as stopped, and no run starts.
+    ASSERT_TRUE(waitPhase(QStringLiteral("已终止获取"), 1500ms));
+    ASSERT_TRUE(waitFor([&] { return app->ListState == 0 && text(1004) == QStringLiteral("获取相册"); }, 5s));
+    EXPECT_EQ(app->DownState, 0);
+    EXPECT_FALSE(button(1005)->isEnabled());
+    EXPECT_EQ(ctl<CMyGridCtrl>(1003)->RowCount(), 1);
+    EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
 TEST_F(WindowTest, AddressWithoutBoardsShowsTheHintAndKeepsDownloadDisabled)
 {
     Start(site->baseUrl() + QStringLiteral("/users/5/"));
     button(1004)->click();
-    ASSERT_TRUE(waitFor([&] { return app->ListState == 0 && text(1009).startsWith(QStringLiteral("获取相册列表完成")); }, 5s));
-    ASSERT_TRUE(waitFor([&] { return text(1004) == QStringLiteral("获取相册"); }, 5s));
+    // The message says what is wrong; the phase line does not read as a finished retrieval.
+    ASSERT_TRUE(waitPhase(QStringLiteral("地址有误，没有获取相册"), 5s)) << text(1009).toStdString();
+    ASSERT_TRUE(waitFor([&] { return app->ListState == 0 && text(1004) == QStringLiteral("获取相册"); }, 5s));
     EXPECT_FALSE(button(1005)->isEnabled());
     EXPECT_EQ(ctl<QGroupBox>(1011)->title(), QStringLiteral("相册列表(共0个)"));
     ASSERT_EQ(prompts.messages.size(), 1);
     EXPECT_EQ(prompts.messages[0], SiteTexts::BoardAddressHint(app->site.siteHost).replace(QLatin1Char('^'), QLatin1Char('\n')));
+}
+
+TEST_F(WindowTest, FailedRetrievalsSayHowInThePhaseLineAndAMessage)
+{
+    BoardSite::Board locked = BoardSite::makeBoard(QStringLiteral("21"), QStringLiteral("Hidden"), QStringLiteral("carol"), 5, 2);
+    locked.loginRequired = true;
+    site->addBoard(locked);
+    BoardSite::Board bare;
+    bare.id = QStringLiteral("22");
+    bare.rawPage = "<html>" + QByteArray(300, 'x') + "</html>";
+    site->addBoard(bare);
+    Start();
+    const struct {
+        const char *what;
+        QString address;
+        QString phase;
+        QString message; // a piece of it; empty: no message
+    } cases[] = {
+        {"protected board without a login", site->boardUrl(QStringLiteral("21")), QStringLiteral("获取相册失败：网站答复 HTTP 403"),
+         QStringLiteral("请在菜单“<登录>”中选择“自定义登录”")},
+        {"unknown board", site->boardUrl(QStringLiteral("99")), QStringLiteral("获取相册失败：网站答复 HTTP 404"),
+         QStringLiteral("网站上没有这个画板（HTTP 404）")},
+        {"not a board page", site->boardUrl(QStringLiteral("22")), QStringLiteral("获取相册失败：这不是画板页面"),
+         QStringLiteral("不是画板页面")},
+        {"board of another site", QStringLiteral("http://elsewhere.invalid/boards/1/"),
+         QStringLiteral("不是 %1 的画板地址，没有获取相册").arg(site->hostPort()), site->hostPort()},
+        {"not an address", QStringLiteral("boards/1"), QStringLiteral("地址有误，没有获取相册"), SiteTexts::AddressMissing()},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        prompts.messages.clear();
+        combo(1001)->setEditText(c.address);
+        button(1004)->click();
+        ASSERT_TRUE(waitPhase(c.phase, 10s)) << text(1009).toStdString();
+        ASSERT_TRUE(waitFor([&] { return app->ListState == 0 && text(1004) == QStringLiteral("获取相册"); }, 5s));
+        EXPECT_EQ(app->DownState, 0);
+        EXPECT_FALSE(button(1005)->isEnabled());
+        EXPECT_EQ(ctl<QGroupBox>(1011)->title(), QStringLiteral("相册列表(共0个)"));
+        ASSERT_EQ(prompts.messages.size(), 1);
+        EXPECT_TRUE(prompts.messages[0].contains(c.message)) << prompts.messages[0].toStdString();
+    }
+    // Only a protected board suggests logging in.
+    EXPECT_FALSE(CAmbrelDlg::ListEndMessage({ListOutcome::Kind::HttpError, 404, {}, {}}).contains(QStringLiteral("<登录>")));
+    EXPECT_TRUE(CAmbrelDlg::ListEndMessage({ListOutcome::Kind::HttpError, 401, {}, {}}).contains(QStringLiteral("<登录>")));
 }
 
 TEST_F(WindowTest, EmptySavePathStopsTheRunWithAMessage)

@@ -35,6 +35,11 @@ public:
 
     void ShowListRunning() override { log(QStringLiteral("ShowListRunning")); }
     void ShowListIdle(int n) override { log(QStringLiteral("ShowListIdle %1").arg(n)); }
+    void ListFinished(const ListOutcome &o) override
+    {
+        std::lock_guard lock(m_mutex);
+        outcomes.append(o);
+    }
     void ShowDownloading() override { log(QStringLiteral("ShowDownloading")); }
     void ShowDownloadDone() override
     {
@@ -139,6 +144,7 @@ public:
     QStringList Events() const { return get(&RecordingServices::events); }
     QList<Row> Rows() const { return get(&RecordingServices::rows); }
     QList<int> Batches() const { return get(&RecordingServices::batches); }
+    QList<ListOutcome> Outcomes() const { return get(&RecordingServices::outcomes); }
     QString LastPhase() const
     {
         std::lock_guard lock(m_mutex);
@@ -151,6 +157,7 @@ public:
     QStringList events, phases, progress, captions, messages, addressItems, openedFolders;
     QList<Row> rows;
     QList<int> batches;
+    QList<ListOutcome> outcomes;
     int selectAll = 0;
     int downloadStarts = 0;
 
