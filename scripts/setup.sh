@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-webengine-dev libcurl4-openssl-dev zlib1g-dev
-  libgtest-dev libcpp-httplib-dev
+  libgtest-dev libcpp-httplib-dev libicu-dev
   util-linux mount  # unshare and mount: the CLI's full-disk and read-only tests
 )
 if [[ "${1:-}" == "--bench" ]]; then

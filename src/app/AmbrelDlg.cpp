@@ -5,6 +5,7 @@
 #include "source/RunControl.h"
 #include "source/ChangeSource.h"
 #include "core/SiteConfig.h"
+#include "core/Version.h"
 #include "splash/SplashScreenEx.h"
 #include "ui/ComboBox2.h"
 #include "ui/DlgDownSet.h"
@@ -54,7 +55,7 @@ constexpr QRect kAlbumKindRect(142, 36, 96, kRowHeight);
 constexpr int kAddressRight = 696; // the address box's right edge stays put
 constexpr int kKindGap = 3;        // address box left of the album-kind list's right edge
 
-const QString kAboutVersion = QStringLiteral("版本号：14.07.24.01");
+const QString kAboutVersion = QStringLiteral("版本号：") + QLatin1String(kCorvadinVersion);
 
 QString ctlName(int id)
 {

@@ -1,5 +1,6 @@
 // corvadin: the desktop window. See AmbrelApp.h for the command line.
 #include "app/AmbrelApp.h"
+#include "core/Version.h"
 #include "platform/Platform.h"
 
 #include <QApplication>
@@ -28,7 +29,7 @@ int main(int argc, char **argv)
         qapp = std::make_unique<QApplication>(argc, argv);
     }
     QCoreApplication::setApplicationName(QStringLiteral("Corvadin"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("14.07.24.01"));
+    QCoreApplication::setApplicationVersion(QLatin1String(kCorvadinVersion));
     if (!textOnly)
         QGuiApplication::setDesktopFileName(QStringLiteral("corvadin"));
 

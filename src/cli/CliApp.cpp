@@ -1,56 +1,51 @@
 #include "cli/CliApp.h"
 
+#include "cli/ProgressLine.h"
 #include "core/AppState.h"
-#include "source/RunControl.h"
+#include "core/Version.h"
 #include "core/WindowServices.h"
 #include "net/CookieStore.h"
+#include "platform/Terminal.h"
+#include "source/RunControl.h"
 #include "text/StringCtrl.h"
 
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <optional>
-#include <unistd.h>
 
 namespace {
 
 std::atomic<int> g_stopRequests{0};
+std::atomic<int> g_stopExit{EXIT_STOPPED}; // exit code of the latest stop request
+
+// Files given to -i and --cookies are read whole; nobody means a larger one.
+constexpr qint64 kMaxInputFile = 16 * 1024 * 1024;
+
+void writeTo(FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
 
 void writeErr(const QString &text)
 {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
+    writeTo(stderr, text);
 }
 
 void writeOut(const QString &text)
 {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
-}
-
-QString humanBytes(double bytes)
-{
-    static const char *units[] = {"B", "KB", "MB", "GB"};
-    int u = 0;
-    while (bytes >= 1024 && u < 3) {
-        bytes /= 1024;
-        ++u;
-    }
-    return QString::number(bytes, 'f', u == 0 ? 0 : 1) + QLatin1Char(' ') + QLatin1String(units[u]);
-}
-
-QString clock(qint64 seconds)
-{
-    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    writeTo(stdout, text);
 }
 
 // Why a retrieval read no board, as the end of the "no album was read" line.
@@ -60,8 +55,8 @@ QString whyNotRead(const ListOutcome &o)
     switch (o.kind) {
     case Kind::HttpError:
         return QStringLiteral(": HTTP %1").arg(o.status) +
-               (o.loginMayHelp() ? QStringLiteral(" (the board may need a login: log in through the window's "
-                                                  "\"<登录>\" menu, or pass --cookies)")
+               (o.loginMayHelp() ? QStringLiteral(" (the board may need a login: log in through the window's login "
+                                                  "menu, or pass --cookies)")
                                  : QString());
     case Kind::TimedOut: return QStringLiteral(": timed out");
     case Kind::NetworkError: return QStringLiteral(": ") + o.detail;
@@ -70,17 +65,48 @@ QString whyNotRead(const ListOutcome &o)
     }
 }
 
-// The CLI's window: boxes hold the address and save path, the grid chooses every album,
-// texts go to the terminal.
+QString jsonLine(const QJsonObject &o)
+{
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
+}
+
+// How the run talks to its user.
+struct Output {
+    bool download = true;  // false with --info
+    bool quiet = false;    // -q: no progress, no summary
+    bool verbose = false;  // -v: one line per finished picture
+    bool json = false;     // --json: one object per picture and a summary on stdout
+    bool terminal = false; // stderr is a terminal: a live progress line
+};
+
+// The CLI's window: the boxes hold the board's address and the save path, the grid
+// chooses every album, texts go to the terminal. The run threads call in on their own
+// threads; every output goes through m_mutex, so lines never interleave.
 class CliServices : public WindowServices {
 public:
-    CliServices(AppState &app, QString address, QString savePath, bool download, bool quiet, bool terminal)
-        : m_app(app), m_address(std::move(address)), m_savePath(std::move(savePath)), m_download(download),
-          m_quiet(quiet), m_terminal(terminal)
+    CliServices(AppState &app, QString savePath, const Output &output)
+        : m_app(app), m_savePath(std::move(savePath)), m_out(output)
     {
     }
 
-    QString AddressText() override { return m_address; }
+    // The next board; called on the main thread between boards.
+    void BeginBoard(const QString &address)
+    {
+        std::lock_guard lock(m_mutex);
+        m_address = address;
+        m_phase.clear();
+        m_progress.clear();
+        m_lastPrinted.clear();
+        m_outcome = {};
+        m_poolMs = 0;
+        m_poolTimer.invalidate();
+    }
+
+    QString AddressText() override
+    {
+        std::lock_guard lock(m_mutex);
+        return m_address;
+    }
     QString SavePathText() override { return m_savePath; }
 
     void ShowMessage(const QString &text) override
@@ -91,12 +117,17 @@ public:
                  QLatin1Char('\n'));
     }
 
-    void SetPhaseText(const QString &text, ReportKind = ReportKind::Other) override
+    void SetPhaseText(const QString &text, ReportKind kind = ReportKind::Other) override
     {
         std::lock_guard lock(m_mutex);
         m_phase = text;
-        if (!m_quiet && !m_terminal)
+        if (kind == ReportKind::RunDone)
+            m_progress.clear();
+        // The run's last phase line stays on a terminal too: it says how the run ended.
+        if (!m_out.quiet && (!m_out.terminal || kind == ReportKind::RunDone)) {
+            clearBarLocked();
             writeErr(text + QLatin1Char('\n'));
+        }
     }
 
     void SetProgressText(const QString &text, ReportKind kind = ReportKind::Other) override
@@ -115,7 +146,29 @@ public:
         m_poolTimer.invalidate();
     }
 
-    // Milliseconds the worker pool ran, over all albums.
+    void PictureFinished(const PictureOutcome &o) override
+    {
+        if (!m_out.verbose && !m_out.json)
+            return;
+        std::lock_guard lock(m_mutex);
+        clearBarLocked();
+        if (m_out.verbose)
+            writeErr(o.saved ? QStringLiteral("saved: %1 (%2)\n").arg(o.file, HumanBytes(double(o.bytes)))
+                             : QStringLiteral("failed: %1 (%2)\n").arg(o.address, o.reason));
+        if (m_out.json) {
+            QJsonObject line{{QStringLiteral("type"), QStringLiteral("picture")},
+                             {QStringLiteral("board"), m_address},
+                             {QStringLiteral("address"), o.address},
+                             {QStringLiteral("file"), o.file},
+                             {QStringLiteral("saved"), o.saved},
+                             {QStringLiteral("bytes"), o.bytes}};
+            if (!o.saved)
+                line.insert(QStringLiteral("reason"), o.reason);
+            writeOut(jsonLine(line));
+        }
+    }
+
+    // Milliseconds the worker pool ran for this board, over all its albums.
     qint64 DownloadPhaseMs()
     {
         std::lock_guard lock(m_mutex);
@@ -126,10 +179,7 @@ public:
     {
         std::lock_guard lock(m_mutex);
         clearBarLocked();
-        m_phase = QStringLiteral("下载完毕");
         m_progress.clear();
-        if (!m_quiet)
-            writeErr(m_phase + QLatin1Char('\n'));
     }
 
     int GridAppendRow(int) override { return ++m_rows; }
@@ -143,7 +193,7 @@ public:
 
     void StartDownloadRun() override
     {
-        if (m_download)
+        if (m_out.download)
             DownloadCommand(m_app, *this);
     }
 
@@ -152,6 +202,7 @@ public:
         std::lock_guard lock(m_mutex);
         m_outcome = outcome;
     }
+    // How this board's retrieval ended.
     ListOutcome Outcome()
     {
         std::lock_guard lock(m_mutex);
@@ -161,10 +212,10 @@ public:
     // Called on the main thread a few times a second.
     void Render()
     {
-        if (m_quiet)
+        if (m_out.quiet)
             return;
         std::lock_guard lock(m_mutex);
-        if (m_terminal)
+        if (m_out.terminal)
             renderBarLocked();
         else if (m_progress != m_lastPrinted && m_sincePrinted.isValid() && m_sincePrinted.elapsed() < 1000)
             return;
@@ -175,6 +226,7 @@ public:
         }
     }
 
+    // Removes the progress line, so that what follows starts on a clean line.
     void Finish()
     {
         std::lock_guard lock(m_mutex);
@@ -184,29 +236,29 @@ public:
 private:
     void renderBarLocked()
     {
+        if (Terminal::TakeResized())
+            m_columns = Terminal::Columns(Terminal::Stream::Error);
         if (!m_rate.isValid())
             m_rate.start();
         QString line;
         const uint32_t total = m_app.nBatchTotal;
         if (m_app.bWorkersBusy && total > 0) {
-            const uint32_t done = std::min(m_app.nDoneCount.load(), total);
-            const qint64 bytes = m_app.Summary().bytes;
+            ProgressFigures f;
+            f.phase = m_phase;
+            f.done = std::min(m_app.nDoneCount.load(), total);
+            f.total = total;
+            f.bytes = m_app.Summary().bytes;
             const double seconds = std::max<qint64>(1, m_rate.elapsed()) / 1000.0;
-            const double rate = (bytes - m_bytesAtStart) / seconds;
-            const int width = 24;
-            const int filled = int(width * double(done) / total);
-            const double perPicture = done > 0 ? seconds / done : 0;
-            line = m_phase + QStringLiteral(" [") + QString(filled, QLatin1Char('#')) +
-                   QString(width - filled, QLatin1Char('-')) + QStringLiteral("] %1/%2  %3  %4/s  ETA %5")
-                                                                  .arg(done)
-                                                                  .arg(total)
-                                                                  .arg(humanBytes(bytes), humanBytes(rate),
-                                                                       done > 0 ? clock(qint64(perPicture * (total - done)))
-                                                                                : QStringLiteral("--:--"));
+            f.bytesPerSecond = (f.bytes - m_bytesAtStart) / seconds;
+            if (f.done > 0)
+                f.secondsLeft = qint64(seconds / f.done * (total - f.done));
+            line = DownloadProgressLine(f, m_columns);
         } else {
             m_rate.restart();
             m_bytesAtStart = m_app.Summary().bytes;
-            line = m_phase + QStringLiteral("  ") + m_progress;
+            if (m_phase.isEmpty() && m_progress.isEmpty())
+                return;
+            line = FittedLine(m_phase + QStringLiteral("  ") + m_progress, m_columns);
         }
         writeErr(QStringLiteral("\r\x1b[K") + line);
         m_barShown = true;
@@ -221,13 +273,11 @@ private:
     }
 
     AppState &m_app;
-    const QString m_address;
     const QString m_savePath;
-    const bool m_download;
-    const bool m_quiet;
-    const bool m_terminal;
+    const Output m_out;
     std::atomic<int> m_rows{0};
     std::mutex m_mutex;
+    QString m_address;
     QString m_phase;
     QString m_progress;
     QString m_lastPrinted;
@@ -236,8 +286,171 @@ private:
     QElapsedTimer m_poolTimer;
     qint64 m_poolMs = 0;
     qint64 m_bytesAtStart = 0;
+    int m_columns = 0;
     bool m_barShown = false;
-    ListOutcome m_outcome; // how the retrieval ended
+    ListOutcome m_outcome; // how the board's retrieval ended
+};
+
+// What one board gave.
+struct BoardResult {
+    QString address;
+    int exitCode = EXIT_ALL_SAVED;
+    RunSummary summary;
+    double seconds = 0;
+    double downloadSeconds = 0;
+};
+
+// The human summary of one board's run.
+QString summaryText(const BoardResult &b, const QString &savePath)
+{
+    const RunSummary &s = b.summary;
+    QString text = QStringLiteral("albums: %1, pictures collected: %2, saved: %3, failed: %4, %5 in %6 s "
+                                  "(download phase %7 s)\n")
+                       .arg(s.albums)
+                       .arg(s.collected)
+                       .arg(s.saved)
+                       .arg(s.failed)
+                       .arg(HumanBytes(double(s.bytes)))
+                       .arg(b.seconds, 0, 'f', 2)
+                       .arg(b.downloadSeconds, 0, 'f', 2);
+    for (const QString &list : s.listFiles)
+        text += QStringLiteral("download list: %1\n").arg(list);
+    for (int k = 0; k < s.failures.size() && k < 5; ++k)
+        text += QStringLiteral("  failed: %1 (%2)\n").arg(s.failures[k].address, s.failures[k].reason);
+    if (s.failures.size() > 5)
+        text += QStringLiteral("  ... and %1 more\n").arg(s.failures.size() - 5);
+    text += QStringLiteral("saved in: %1\n").arg(savePath);
+    return text;
+}
+
+QJsonObject summaryJson(const QList<BoardResult> &boards, int exitCode)
+{
+    QJsonArray list;
+    qint64 saved = 0, failed = 0, collected = 0, bytes = 0;
+    for (const BoardResult &b : boards) {
+        list.append(QJsonObject{{QStringLiteral("address"), b.address},
+                                {QStringLiteral("exit"), b.exitCode},
+                                {QStringLiteral("albums"), b.summary.albums},
+                                {QStringLiteral("collected"), b.summary.collected},
+                                {QStringLiteral("saved"), b.summary.saved},
+                                {QStringLiteral("failed"), b.summary.failed},
+                                {QStringLiteral("bytes"), b.summary.bytes},
+                                {QStringLiteral("seconds"), b.seconds}});
+        saved += b.summary.saved;
+        failed += b.summary.failed;
+        collected += b.summary.collected;
+        bytes += b.summary.bytes;
+    }
+    return {{QStringLiteral("type"), QStringLiteral("summary")},
+            {QStringLiteral("boards"), list},
+            {QStringLiteral("collected"), collected},
+            {QStringLiteral("saved"), saved},
+            {QStringLiteral("failed"), failed},
+            {QStringLiteral("bytes"), bytes},
+            {QStringLiteral("exit"), exitCode}};
+}
+
+// Runs the boards one after another on one AppState, as the window does when its user
+// presses "获取相册" for each address in turn. A stop request (Ctrl-C, SIGTERM) stops the
+// board in progress and skips the rest.
+class BoardRunner {
+public:
+    BoardRunner(AppState &app, CliServices &services, const Output &out) : m_app(app), m_services(services), m_out(out) {}
+
+    bool Stopped() const { return m_stopped; }
+
+    BoardResult Run(const QString &address)
+    {
+        BoardResult result;
+        result.address = address;
+        QElapsedTimer elapsed;
+        elapsed.start();
+        m_services.BeginBoard(address);
+        m_app.ResetSummary();
+        if (!ListCommand(m_app, m_services)) {
+            result.exitCode = EXIT_NO_ALBUM;
+            return result;
+        }
+        // Wait for the retrieval and then for the run it started, turning Ctrl-C into
+        // the window's stop: the retrieval's requests abort, a run winds down as
+        // "终止下载" does.
+        while (m_app.ListState != 0)
+            tick();
+        {
+            // The retrieval ends right after it has started the run (or not).
+            std::thread list;
+            {
+                std::lock_guard lock(m_app.threadsMutex);
+                list = std::move(m_app.listThread);
+            }
+            if (list.joinable())
+                list.join();
+        }
+        if (m_stopped && m_app.DownState != 0)
+            DownloadCommand(m_app, m_services);
+        while (m_app.DownState != 0)
+            tick();
+        JoinFinished(m_app);
+        m_services.Finish();
+        result.seconds = elapsed.elapsed() / 1000.0;
+        result.downloadSeconds = m_services.DownloadPhaseMs() / 1000.0;
+        result.summary = m_app.Summary();
+        result.exitCode = judge(address, result);
+        return result;
+    }
+
+private:
+    void tick()
+    {
+        pollStop();
+        m_services.Render();
+        QThread::msleep(100);
+    }
+
+    void pollStop()
+    {
+        const int requests = g_stopRequests.load();
+        if (requests == m_stopsSeen)
+            return;
+        m_stopsSeen = requests;
+        if (m_stopsSeen >= 2) {
+            m_services.Finish();
+            writeErr(QStringLiteral("corvadin: stopped at once\n"));
+            std::_Exit(g_stopExit.load());
+        }
+        m_stopped = true;
+        m_services.ShowMessage(QStringLiteral("stopping (press Ctrl-C again to quit at once)"));
+        if (m_app.DownState != 0)
+            DownloadCommand(m_app, m_services); // a stop request
+        else
+            m_app.bQuit = true; // the retrieval's requests end now
+    }
+
+    int judge(const QString &address, const BoardResult &result)
+    {
+        if (m_stopped)
+            return g_stopExit.load();
+        const ListOutcome outcome = m_services.Outcome();
+        if (outcome.kind == ListOutcome::Kind::NotABoardPage) {
+            writeErr(QStringLiteral("corvadin: %1 is not a board page (no board id in it)\n").arg(address));
+            return EXIT_NO_ALBUM;
+        }
+        if (m_app.albums.count() == 0) {
+            writeErr(QStringLiteral("corvadin: no album was read from %1%2\n").arg(address, whyNotRead(outcome)));
+            return EXIT_NO_ALBUM;
+        }
+        if (!m_out.download)
+            return EXIT_ALL_SAVED;
+        if (result.summary.basePathFailed)
+            return EXIT_SAVE_PATH;
+        return result.summary.failed > 0 ? EXIT_SOME_FAILED : EXIT_ALL_SAVED;
+    }
+
+    AppState &m_app;
+    CliServices &m_services;
+    const Output m_out;
+    int m_stopsSeen = 0;
+    bool m_stopped = false;
 };
 
 struct Toggle {
@@ -269,23 +482,72 @@ std::optional<uint16_t> parseUnsigned(const QString &text, uint32_t max)
     return uint16_t(value);
 }
 
+// Reads a whole file, or standard input for "-". Empty with *why set on failure; `what`
+// names the file in that message ("the cookie file").
+std::optional<QByteArray> readInput(const QString &name, const QString &what, QString *why)
+{
+    QFile f;
+    const bool opened = name == QLatin1String("-") ? f.open(stdin, QIODevice::ReadOnly)
+                                                    : (f.setFileName(name), f.open(QIODevice::ReadOnly));
+    if (!opened) {
+        *why = QStringLiteral("cannot read %1 %2: %3").arg(what, name, f.errorString());
+        return std::nullopt;
+    }
+    // A pipe gives its bytes in pieces.
+    QByteArray bytes;
+    for (QByteArray piece; !(piece = f.read(kMaxInputFile + 1 - bytes.size())).isEmpty();)
+        if ((bytes += piece).size() > kMaxInputFile)
+            break;
+    if (bytes.size() > kMaxInputFile) {
+        *why = QStringLiteral("%1 %2 is larger than 16 MB").arg(what, name);
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+// The addresses of an address file: one a line; blank lines and lines starting with
+// "#" are skipped.
+QStringList addressLines(const QByteArray &text)
+{
+    QStringList addresses;
+    for (const QString &raw : QString::fromUtf8(text).split(QLatin1Char('\n'))) {
+        const QString line = TrimWide(raw);
+        if (!line.isEmpty() && !line.startsWith(QLatin1Char('#')))
+            addresses << line;
+    }
+    return addresses;
+}
+
 } // namespace
 
-void RequestCliStop()
+void RequestCliStop(int exitCode)
 {
+    g_stopExit.store(exitCode);
     g_stopRequests.fetch_add(1);
 }
 
 int RunCli(const QStringList &arguments)
 {
+    Terminal::PrepareConsole();
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Downloads a whole board (album) from the picture-board site, as the window's \"获取相册\" does.\n"
+        "Downloads whole boards (albums) from the picture-board site, as the desktop window does.\n"
         "Settings come from soft.dat in the working folder; the options below change them for this run only."));
     parser.addHelpOption();
-    parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("ADDRESS"), QStringLiteral("The board's address, http(s)://HOST/boards/ID/"));
-    QCommandLineOption info(QStringLiteral("info"), QStringLiteral("Only read the board and print one JSON line per album."));
+    parser.addPositionalArgument(QStringLiteral("ADDRESS"),
+                                 QStringLiteral("Board addresses, http(s)://HOST/boards/ID/, run one after another."),
+                                 QStringLiteral("ADDRESS..."));
+    QCommandLineOption version({QStringLiteral("V"), QStringLiteral("version")}, QStringLiteral("Print the version and exit."));
+    QCommandLineOption input({QStringLiteral("i"), QStringLiteral("input-file")},
+                             QStringLiteral("Also run the boards listed in FILE, one address a line (- reads standard "
+                                            "input; blank lines and lines starting with # are skipped)."),
+                             QStringLiteral("FILE"));
+    QCommandLineOption info(QStringLiteral("info"), QStringLiteral("Only read the boards and print one JSON line per album."));
+    QCommandLineOption json(QStringLiteral("json"),
+                            QStringLiteral("Print one JSON object per picture on standard output as it finishes, then "
+                                           "one summary object; the human summary goes to standard error."));
+    QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")},
+                               QStringLiteral("Print each picture's outcome as it finishes."));
     QCommandLineOption work({QStringLiteral("w"), QStringLiteral("work-folder")},
                             QStringLiteral("Working folder holding soft.dat, cookies.txt and site.ini (default: current folder)."),
                             QStringLiteral("DIR"));
@@ -312,7 +574,8 @@ int RunCli(const QStringList &arguments)
     };
     QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")}, QStringLiteral("No progress and no summary."));
     QCommandLineOption saveSettings(QStringLiteral("save-settings"), QStringLiteral("Keep this run's settings in soft.dat."));
-    parser.addOptions({info, work, save, threads, timeout, minKb, maxKb, nameBase, folderName, quiet, saveSettings});
+    parser.addOptions({version, input, info, json, verbose, work, save, threads, timeout, minKb, maxKb, nameBase,
+                       folderName, quiet, saveSettings});
     QCommandLineOption cookies(QStringLiteral("cookies"),
                                QStringLiteral("Send the cookies of a Netscape cookies.txt (as browser extensions export "
                                               "it) in this run, e.g. a login; with --save-settings they are kept in the "
@@ -343,21 +606,35 @@ int RunCli(const QStringList &arguments)
     if (parser.isSet(QStringLiteral("help"))) {
         writeOut(parser.helpText() +
                  QStringLiteral("\nExit codes: 0 every picture saved, 1 some failed, 2 usage, 3 no album read,\n"
-                                "4 save path unusable, 130 stopped (Ctrl-C).\n"
+                                "4 save path unusable, 130 stopped (Ctrl-C), 143 stopped (SIGTERM); with several\n"
+                                "boards, the highest of theirs.\n"
                                 "The site is found through CORVADIN_SITE_HOST / CORVADIN_IMAGE_HOST or site.ini.\n"));
         return EXIT_ALL_SAVED;
     }
-    if (parser.isSet(QStringLiteral("version"))) {
-        writeOut(QStringLiteral("corvadin-cli 14.07.24.01\n"));
+    if (parser.isSet(version)) {
+        writeOut(QStringLiteral("corvadin-cli %1\n").arg(QLatin1String(kCorvadinVersion)));
         return EXIT_ALL_SAVED;
     }
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 1)
-        return usage(positional.isEmpty() ? QStringLiteral("the board's address is missing")
-                                          : QStringLiteral("give exactly one board address"));
-    const QString address = TrimWide(positional.first());
-    if (address.isEmpty())
-        return usage(QStringLiteral("the board's address is empty"));
+    if (parser.isSet(quiet) && parser.isSet(verbose))
+        return usage(QStringLiteral("--quiet and --verbose contradict each other"));
+
+    QStringList addresses;
+    for (const QString &a : parser.positionalArguments()) {
+        const QString address = TrimWide(a);
+        if (address.isEmpty())
+            return usage(QStringLiteral("a board address is empty"));
+        addresses << address;
+    }
+    if (parser.isSet(input)) {
+        QString why;
+        const auto text = readInput(parser.value(input), QStringLiteral("the address file"), &why);
+        if (!text)
+            return usage(why);
+        addresses << addressLines(*text);
+    }
+    if (addresses.isEmpty())
+        return usage(parser.isSet(input) ? QStringLiteral("the address file holds no board address")
+                                         : QStringLiteral("the board's address is missing"));
 
     QString workFolder = parser.isSet(work) ? parser.value(work) : QDir::currentPath();
     if (!QDir(workFolder).exists())
@@ -366,19 +643,14 @@ int RunCli(const QStringList &arguments)
     QStringList cookieLines;
     if (parser.isSet(cookies)) {
         const QString file = parser.value(cookies);
-        QFile f(file);
-        if (!f.open(QIODevice::ReadOnly)) {
-            writeErr(QStringLiteral("corvadin-cli: cannot read the cookie file %1\n").arg(file));
-            return EXIT_USAGE;
-        }
-        constexpr qint64 kMaxCookieFile = 16 * 1024 * 1024;
-        if (f.size() > kMaxCookieFile) {
-            writeErr(QStringLiteral("corvadin-cli: the cookie file %1 is larger than 16 MB\n").arg(file));
-            return EXIT_USAGE;
-        }
         QString why;
+        const auto text = readInput(file, QStringLiteral("the cookie file"), &why);
+        if (!text) {
+            writeErr(QStringLiteral("corvadin-cli: %1\n").arg(why));
+            return EXIT_USAGE;
+        }
         // The message names the line and the field, never a cookie's value.
-        if (!CookieStore::ParseNetscape(f.read(kMaxCookieFile), &cookieLines, &why)) {
+        if (!CookieStore::ParseNetscape(*text, &cookieLines, &why)) {
             writeErr(QStringLiteral("corvadin-cli: %1 is not a Netscape cookie file: %2; no cookie was imported\n").arg(file, why));
             return EXIT_USAGE;
         }
@@ -392,13 +664,13 @@ int RunCli(const QStringList &arguments)
     if (parser.isSet(threads)) {
         const auto v = parseUnsigned(parser.value(threads), 65535);
         if (!v || *v < 1 || *v > 15)
-            return usage(QStringLiteral("参数错误: --threads must be 1 to 15"));
+            return usage(QStringLiteral("--threads must be 1 to 15"));
         down.wThreads = *v;
     }
     if (parser.isSet(timeout)) {
         const auto v = parseUnsigned(parser.value(timeout), 65535);
         if (!v || *v < 10)
-            return usage(QStringLiteral("参数错误: --timeout must be at least 10 seconds"));
+            return usage(QStringLiteral("--timeout must be at least 10 seconds"));
         down.wTimeout = *v;
     }
     for (auto [opt, field, label] : {std::tuple{&minKb, &ST_DOWNSET::wMinKB, "--min-kb"},
@@ -407,7 +679,7 @@ int RunCli(const QStringList &arguments)
             continue;
         const auto v = parseUnsigned(parser.value(*opt), 65535);
         if (!v)
-            return usage(QStringLiteral("参数错误: %1 must be a number from 0 to 65535").arg(QLatin1String(label)));
+            return usage(QStringLiteral("%1 must be a number from 0 to 65535").arg(QLatin1String(label)));
         down.*field = *v;
     }
     if (parser.isSet(nameBase)) {
@@ -471,116 +743,49 @@ int RunCli(const QStringList &arguments)
                          .arg(parser.isSet(saveSettings) ? QStringLiteral(", kept in cookies.txt") : QString()));
     }
 
-    const bool infoOnly = parser.isSet(info);
-    const bool beQuiet = parser.isSet(quiet);
-    CliServices services(app, address, savePath, !infoOnly, beQuiet, isatty(STDERR_FILENO) == 1);
+    Output out;
+    out.download = !parser.isSet(info);
+    out.quiet = parser.isSet(quiet);
+    out.verbose = parser.isSet(verbose);
+    out.json = parser.isSet(json);
+    out.terminal = Terminal::IsTerminal(Terminal::Stream::Error);
+    if (out.terminal)
+        Terminal::WatchResize();
+    CliServices services(app, savePath, out);
+    BoardRunner runner(app, services, out);
 
     app.ready = 1;
     g_stopRequests = 0;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    if (!ListCommand(app, services))
-        return EXIT_NO_ALBUM;
-
-    // Wait for the retrieval and then for the run it started, turning Ctrl-C into the
-    // window's stop: the retrieval's requests abort, a run winds down as "终止下载" does.
-    int stopsSeen = 0;
-    bool stopped = false;
-    auto pollStop = [&] {
-        const int requests = g_stopRequests.load();
-        if (requests == stopsSeen)
-            return;
-        stopsSeen = requests;
-        if (stopsSeen >= 2) {
-            services.Finish();
-            writeErr(QStringLiteral("corvadin: stopped at once\n"));
-            std::_Exit(EXIT_STOPPED);
+    QList<BoardResult> results;
+    int worst = EXIT_ALL_SAVED;
+    for (const QString &address : addresses) {
+        if (runner.Stopped())
+            break;
+        const BoardResult b = runner.Run(address);
+        results << b;
+        worst = std::max(worst, b.exitCode);
+        if (!out.download) {
+            QString owner = app.source.strUserFolder;
+            if (owner.endsWith(QDir::separator()))
+                owner.chop(1);
+            for (int i = 0, albums = app.albums.count(); i < albums && b.exitCode != EXIT_NO_ALBUM; ++i) {
+                const ST_PERLISTRECORD r = app.albums.at(i);
+                writeOut(jsonLine({{QStringLiteral("name"), r.strName},
+                                   {QStringLiteral("url"), r.strUrl},
+                                   {QStringLiteral("count"), qint64(r.nPicCount)},
+                                   {QStringLiteral("owner"), owner}}));
+            }
+        } else if (!out.quiet && (b.exitCode == EXIT_ALL_SAVED || b.exitCode == EXIT_SOME_FAILED)) {
+            QString text = summaryText(b, savePath);
+            if (addresses.size() > 1)
+                text.prepend(QStringLiteral("board: %1\n").arg(address));
+            writeTo(out.json ? stderr : stdout, text);
         }
-        stopped = true;
-        services.ShowMessage(QStringLiteral("stopping (press Ctrl-C again to quit at once)"));
-        if (app.DownState != 0)
-            DownloadCommand(app, services); // a stop request
-        else
-            app.bQuit = true; // the retrieval's requests end now
-    };
-    while (app.ListState != 0) {
-        pollStop();
-        services.Render();
-        QThread::msleep(100);
-    }
-    {
-        // The retrieval ends right after it has started the run (or not).
-        std::thread list;
-        {
-            std::lock_guard lock(app.threadsMutex);
-            list = std::move(app.listThread);
-        }
-        if (list.joinable())
-            list.join();
-    }
-    if (stopped && app.DownState != 0)
-        DownloadCommand(app, services);
-    while (app.DownState != 0) {
-        pollStop();
-        services.Render();
-        QThread::msleep(100);
     }
     StopAll(app);
     services.Finish();
     CookieStore::Save();
-
-    const int albums = app.albums.count();
-    const ListOutcome outcome = services.Outcome();
-    if (outcome.kind == ListOutcome::Kind::NotABoardPage) {
-        writeErr(QStringLiteral("corvadin: %1 is not a board page (no board id in it)\n").arg(address));
-        return EXIT_NO_ALBUM;
-    }
-    if (albums == 0 && !stopped) {
-        writeErr(QStringLiteral("corvadin: no album was read from %1%2\n").arg(address, whyNotRead(outcome)));
-        return EXIT_NO_ALBUM;
-    }
-    if (infoOnly) {
-        QString owner = app.source.strUserFolder;
-        if (owner.endsWith(QDir::separator()))
-            owner.chop(1);
-        for (int i = 0; i < albums; ++i) {
-            const ST_PERLISTRECORD r = app.albums.at(i);
-            QJsonObject o{{QStringLiteral("name"), r.strName},
-                          {QStringLiteral("url"), r.strUrl},
-                          {QStringLiteral("count"), qint64(r.nPicCount)},
-                          {QStringLiteral("owner"), owner}};
-            writeOut(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
-        }
-        if (stopped)
-            return EXIT_STOPPED;
-        return albums > 0 ? EXIT_ALL_SAVED : EXIT_NO_ALBUM;
-    }
-
-    if (stopped)
-        return EXIT_STOPPED;
-    if (albums == 0)
-        return EXIT_NO_ALBUM;
-    const RunSummary s = app.Summary();
-    if (s.basePathFailed)
-        return EXIT_SAVE_PATH;
-    if (!beQuiet) {
-        QString text = QStringLiteral("albums: %1, pictures collected: %2, saved: %3, failed: %4, %5 in %6 s "
-                                      "(download phase %7 s)\n")
-                           .arg(s.albums)
-                           .arg(s.collected)
-                           .arg(s.saved)
-                           .arg(s.failed)
-                           .arg(humanBytes(double(s.bytes)))
-                           .arg(elapsed.elapsed() / 1000.0, 0, 'f', 2)
-                           .arg(services.DownloadPhaseMs() / 1000.0, 0, 'f', 2);
-        for (const QString &list : s.listFiles)
-            text += QStringLiteral("download list: %1\n").arg(list);
-        for (int k = 0; k < s.failures.size() && k < 5; ++k)
-            text += QStringLiteral("  failed: %1 (%2)\n").arg(s.failures[k].address, s.failures[k].reason);
-        if (s.failures.size() > 5)
-            text += QStringLiteral("  ... and %1 more\n").arg(s.failures.size() - 5);
-        text += QStringLiteral("saved in: %1\n").arg(savePath);
-        writeOut(text);
-    }
-    return s.failed > 0 ? EXIT_SOME_FAILED : EXIT_ALL_SAVED;
+    if (out.download && out.json)
+        writeOut(jsonLine(summaryJson(results, worst)));
+    return worst;
 }

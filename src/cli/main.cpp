@@ -4,9 +4,14 @@
 #include <csignal>
 
 namespace {
-void onSignal(int)
+void onInterrupt(int)
 {
-    RequestCliStop();
+    RequestCliStop(EXIT_STOPPED);
+}
+
+void onTerminate(int)
+{
+    RequestCliStop(EXIT_TERMINATED);
 }
 } // namespace
 
@@ -14,8 +19,8 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("corvadin-cli"));
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onTerminate);
 #ifdef SIGXFSZ
     // Past a file-size limit (ulimit -f) a write should fail with EFBIG, which fails that
     // one picture, instead of ending the process.

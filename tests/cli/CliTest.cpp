@@ -2,11 +2,15 @@
 // board site on loopback.
 #include "BoardSite.h"
 #include "TestSupport.h"
+#include "core/Version.h"
 
 #include <QDirIterator>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
 #include <csignal>
 
 namespace {
@@ -47,9 +51,11 @@ protected:
         return p;
     }
 
-    Result run(const QStringList &args)
+    Result run(const QStringList &args, const QByteArray &input = {})
     {
         std::unique_ptr<QProcess> p(start(args));
+        p->write(input);
+        p->closeWriteChannel();
         EXPECT_TRUE(p->waitForFinished(60000));
         return {p->exitCode(), QString::fromUtf8(p->readAllStandardOutput()), QString::fromUtf8(p->readAllStandardError())};
     }
@@ -89,6 +95,7 @@ TEST_F(Cli, InfoPrintsOneJsonObjectPerAlbum)
 TEST_F(Cli, BadInputGetsAClearMessageAndAnExitCode)
 {
     sandbox.write(QStringLiteral("afile"), "x");
+    sandbox.write(QStringLiteral("empty"), "# only a comment\n\n");
     site.addBoard([] {
         BoardSite::Board b;
         b.id = QStringLiteral("5");
@@ -106,7 +113,9 @@ TEST_F(Cli, BadInputGetsAClearMessageAndAnExitCode)
     };
     const QList<Case> cases = {
         {"no address", {}, 2, "address"},
-        {"two addresses", {QStringLiteral("a"), QStringLiteral("b")}, 2, "one"},
+        {"an empty address file", {QStringLiteral("-i"), sandbox.file(QStringLiteral("empty"))}, 2, "no board address"},
+        {"a missing address file", {QStringLiteral("-i"), sandbox.file(QStringLiteral("none"))}, 2, "cannot read"},
+        {"quiet and verbose", {QStringLiteral("-q"), QStringLiteral("-v"), QStringLiteral("x")}, 2, "contradict"},
         {"unknown option", {QStringLiteral("--frobnicate"), QStringLiteral("x")}, 2, "frobnicate"},
         {"threads 0", {QStringLiteral("-j"), QStringLiteral("0"), site.boardUrl(QStringLiteral("1001"))}, 2, "1 to 15"},
         {"threads 16", {QStringLiteral("-j"), QStringLiteral("16"), site.boardUrl(QStringLiteral("1001"))}, 2, "1 to 15"},
@@ -123,11 +132,21 @@ TEST_F(Cli, BadInputGetsAClearMessageAndAnExitCode)
         {"page without markers", {QStringLiteral("--info"), site.boardUrl(QStringLiteral("5"))}, 3, "not a board page"},
         {"save path below a file", {QStringLiteral("-o"), sandbox.file(QStringLiteral("afile/sub")), site.boardUrl(QStringLiteral("1001"))}, 4, "请检测设置的保存路径是否有误"},
     };
+    // One language a line: Chinese text holds no English word and the other way round
+    // (addresses, paths and option names aside).
+    const QRegularExpression chinese(QStringLiteral("[\\x{4e00}-\\x{9fff}]"));
+    const QRegularExpression englishWord(QStringLiteral("(^|\\s)[A-Za-z]{2,}[,.;:]?(?=\\s|$)"));
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         const Result r = run(c.args);
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
         EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.says))) << r.err.toStdString();
+        for (QString line : r.err.split(QLatin1Char('\n'))) {
+            line.remove(QRegularExpression(QStringLiteral("^corvadin(-cli)?: ")));
+            if (line.contains(chinese)) {
+                EXPECT_FALSE(line.contains(englishWord)) << line.toStdString();
+            }
+        }
     }
     EXPECT_FALSE(QDir(save()).exists());
 }
@@ -189,7 +208,7 @@ TEST_F(Cli, ListOnlyWritesTheDownloadList)
     EXPECT_TRUE(r.out.contains(QStringLiteral("演示相册.lst")));
 }
 
-TEST_F(Cli, CtrlCStopsTheRunLikeTheStopButton)
+TEST_F(Cli, CtrlCAndSigtermStopTheRunLikeTheStopButton)
 {
     BoardSite::Options o = site.options();
     o.bandwidthBytesPerSec = 48 * 1024;
@@ -197,25 +216,166 @@ TEST_F(Cli, CtrlCStopsTheRunLikeTheStopButton)
     BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("8"), QStringLiteral("slow"), QStringLiteral("u"), 12, 4,
                                               64 * 1024, 96 * 1024);
     site.addBoard(b);
-    std::unique_ptr<QProcess> p(start({QStringLiteral("-o"), save(), QStringLiteral("-j"), QStringLiteral("2"),
-                                       site.boardUrl(QStringLiteral("8"))}));
-    ASSERT_TRUE(waitFor([&] { return site.requestCount(QLatin1Char('/') + b.pins[1].key) > 0; }, std::chrono::seconds(20)));
-    ::kill(pid_t(p->processId()), SIGINT);
-    ASSERT_TRUE(p->waitForFinished(20000));
-    EXPECT_EQ(p->exitCode(), 130) << p->readAllStandardError().toStdString();
+    for (auto [signal, exitCode] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+        SCOPED_TRACE(signal);
+        site.clearRequests();
+        const QString saveTo = save() + QString::number(signal);
+        // Two boards: the stop also skips the one not begun.
+        std::unique_ptr<QProcess> p(start({QStringLiteral("-o"), saveTo, QStringLiteral("-j"), QStringLiteral("2"),
+                                           site.boardUrl(QStringLiteral("8")), site.boardUrl(QStringLiteral("1001"))}));
+        ASSERT_TRUE(waitFor([&] { return site.requestCount(QLatin1Char('/') + b.pins[1].key) > 0; }, std::chrono::seconds(20)));
+        ::kill(pid_t(p->processId()), signal);
+        ASSERT_TRUE(p->waitForFinished(20000));
+        EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p->exitCode(), exitCode) << p->readAllStandardError().toStdString();
+        EXPECT_EQ(site.requestCount(QStringLiteral("/boards/1001/")), 0);
 
-    // No partial file and no mark file: every file there is a whole picture.
-    const QString folder = save() + QStringLiteral("/u/slow/");
-    EXPECT_FALSE(QFile::exists(folder + QStringLiteral("pic.kzv")));
-    for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden)) {
-        QFile f(folder + name);
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        const QByteArray bytes = f.readAll();
-        bool whole = false;
-        for (const auto &pin : b.pins)
-            whole = whole || bytes == site.pictureBytes(pin.key);
-        EXPECT_TRUE(whole) << name.toStdString();
+        // No partial file and no mark file: every file there is a whole picture.
+        const QString folder = saveTo + QStringLiteral("/u/slow/");
+        EXPECT_FALSE(QFile::exists(folder + QStringLiteral("pic.kzv")));
+        for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden)) {
+            QFile f(folder + name);
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            const QByteArray bytes = f.readAll();
+            bool whole = false;
+            for (const auto &pin : b.pins)
+                whole = whole || bytes == site.pictureBytes(pin.key);
+            EXPECT_TRUE(whole) << name.toStdString();
+        }
     }
+}
+
+TEST_F(Cli, BoardsRunOneAfterAnotherAndTheWorstExitCodeWins)
+{
+    BoardSite::Board faulty = BoardSite::makeBoard(QStringLiteral("7"), QStringLiteral("faulty"), QStringLiteral("u"), 6, 3);
+    faulty.pins[2].fault = BoardSite::Fault::Status404;
+    site.addBoard(faulty);
+    site.addBoard(BoardSite::makeBoard(QStringLiteral("9"), QStringLiteral("fine"), QStringLiteral("u"), 5, 9));
+    const QString good = site.boardUrl(QStringLiteral("9")), bad = site.boardUrl(QStringLiteral("7"));
+    site.addBoard([] {
+        BoardSite::Board b;
+        b.id = QStringLiteral("5");
+        b.rawPage = QByteArray(300, 'x'); // not a board page: no album is read
+        return b;
+    }());
+    const QString none = site.boardUrl(QStringLiteral("5"));
+    struct Case {
+        const char *what;
+        QStringList args;
+        QByteArray input; // standard input, for -i -
+        int exitCode;
+        QStringList boardsAsked;
+    };
+    const QList<Case> cases = {
+        {"all saved", {good, good}, {}, 0, {good, good}},
+        {"some failed", {bad, good}, {}, 1, {bad, good}},
+        {"no album read beats some failed", {good, none, bad}, {}, 3, {good, none, bad}},
+        {"-i - after the arguments, comments and blank lines skipped",
+         {good, QStringLiteral("-i"), QStringLiteral("-")},
+         ("# boards for tonight\n\n  " + bad + "  \r\n#" + none + "\n" + good + "\n").toUtf8(), 1, {good, bad, good}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        site.clearRequests();
+        const Result r = run(QStringList{QStringLiteral("-o"), save()} + c.args, c.input);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        QStringList asked;
+        for (const auto &request : site.requests())
+            if (request.path.startsWith(QStringLiteral("/boards/")) && request.target == request.path)
+                asked << site.baseUrl() + request.path;
+        EXPECT_EQ(asked.join(QLatin1Char(' ')).toStdString(), c.boardsAsked.join(QLatin1Char(' ')).toStdString());
+    }
+}
+
+TEST_F(Cli, JsonGivesOneObjectPerPictureThenASummary)
+{
+    BoardSite::Board faulty = BoardSite::makeBoard(QStringLiteral("7"), QStringLiteral("faulty"), QStringLiteral("u"), 6, 3);
+    faulty.pins[1].fault = BoardSite::Fault::Status404;
+    site.addBoard(faulty);
+    const QString demo = site.boardUrl(QStringLiteral("1001")), bad = site.boardUrl(QStringLiteral("7"));
+    const Result r = run({QStringLiteral("-o"), save(), QStringLiteral("--json"), QStringLiteral("-i"), QStringLiteral("-")},
+                         (demo + QLatin1Char('\n') + bad + QLatin1Char('\n')).toUtf8());
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+
+    // Standard output is JSON only, one object a line.
+    QList<QJsonObject> objects;
+    for (const QString &line : r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+        ASSERT_TRUE(doc.isObject()) << line.toStdString();
+        objects << doc.object();
+    }
+    ASSERT_EQ(objects.size(), 45 + 6 + 1);
+    QSet<QString> files;
+    qint64 savedBytes = 0;
+    for (int i = 0; i < 51; ++i) {
+        const QJsonObject o = objects[i];
+        EXPECT_EQ(o.value(QStringLiteral("type")).toString(), QStringLiteral("picture"));
+        const QString board = o.value(QStringLiteral("board")).toString();
+        EXPECT_EQ(board, i < 45 ? demo : bad);
+        const QString address = o.value(QStringLiteral("address")).toString();
+        const QString key = address.mid(address.lastIndexOf(QLatin1Char('/')) + 1);
+        const bool saved = o.value(QStringLiteral("saved")).toBool();
+        EXPECT_EQ(saved, key != faulty.pins[1].key) << key.toStdString();
+        if (saved) {
+            const QString file = o.value(QStringLiteral("file")).toString();
+            QFile f(file);
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << file.toStdString();
+            EXPECT_EQ(f.readAll(), site.pictureBytes(key));
+            EXPECT_EQ(o.value(QStringLiteral("bytes")).toInteger(), site.pictureBytes(key).size());
+            EXPECT_FALSE(o.contains(QStringLiteral("reason")));
+            files.insert(file);
+            savedBytes += o.value(QStringLiteral("bytes")).toInteger();
+        } else {
+            EXPECT_TRUE(o.value(QStringLiteral("reason")).toString().contains(QStringLiteral("404")));
+        }
+    }
+    EXPECT_EQ(files.size(), 50);
+
+    const QJsonObject summary = objects.last();
+    EXPECT_EQ(summary.value(QStringLiteral("type")).toString(), QStringLiteral("summary"));
+    EXPECT_EQ(summary.value(QStringLiteral("saved")).toInt(), 50);
+    EXPECT_EQ(summary.value(QStringLiteral("failed")).toInt(), 1);
+    EXPECT_EQ(summary.value(QStringLiteral("bytes")).toInteger(), savedBytes);
+    EXPECT_EQ(summary.value(QStringLiteral("exit")).toInt(), 1);
+    const QJsonArray boards = summary.value(QStringLiteral("boards")).toArray();
+    ASSERT_EQ(boards.size(), 2);
+    EXPECT_EQ(boards[0].toObject().value(QStringLiteral("address")).toString(), demo);
+    EXPECT_EQ(boards[0].toObject().value(QStringLiteral("exit")).toInt(), 0);
+    EXPECT_EQ(boards[1].toObject().value(QStringLiteral("saved")).toInt(), 5);
+    EXPECT_EQ(boards[1].toObject().value(QStringLiteral("exit")).toInt(), 1);
+    // The human summary went to standard error.
+    EXPECT_TRUE(r.err.contains(QStringLiteral("saved: 45, failed: 0"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("saved: 5, failed: 1"))) << r.err.toStdString();
+}
+
+TEST_F(Cli, VerboseTellsEachPicturesOutcome)
+{
+    BoardSite::Board faulty = BoardSite::makeBoard(QStringLiteral("7"), QStringLiteral("faulty"), QStringLiteral("u"), 6, 3);
+    faulty.pins[4].fault = BoardSite::Fault::Status500;
+    site.addBoard(faulty);
+    const Result r = run({QStringLiteral("-o"), save(), QStringLiteral("-v"), site.boardUrl(QStringLiteral("7"))});
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    const QStringList lines = r.err.split(QLatin1Char('\n'));
+    const QString folder = QDir::toNativeSeparators(save() + QStringLiteral("/u/faulty/"));
+    EXPECT_EQ(lines.filter(QRegularExpression(QStringLiteral("^saved: ") + QRegularExpression::escape(folder) +
+                                              QStringLiteral(".+ \\(\\d+(\\.\\d)? [KM]?B\\)$")))
+                  .size(),
+              5)
+        << r.err.toStdString();
+    EXPECT_EQ(lines.filter(QStringLiteral("failed: ") + site.pictureUrl(faulty.pins[4].key) + QStringLiteral(" (")).size(), 1)
+        << r.err.toStdString();
+}
+
+TEST_F(Cli, VersionComesFromTheOneVersionNumber)
+{
+    for (const QString &option : {QStringLiteral("-V"), QStringLiteral("--version")}) {
+        const Result r = run({option});
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.out, QStringLiteral("corvadin-cli %1\n").arg(QLatin1String(kCorvadinVersion)));
+    }
+    EXPECT_TRUE(QString::fromLatin1(kCorvadinVersion).contains(QRegularExpression(QStringLiteral("^\\d\\d\\.\\d\\d\\.\\d\\d\\.\\d\\d$"))));
 }
 
 TEST_F(Cli, HelpListsEverything)
@@ -226,6 +386,6 @@ TEST_F(Cli, HelpListsEverything)
                                "--name-base", "--prefix", "--suffix", "--replace-what", "--replace-with",
                                "--folder-prefix", "--folder-suffix", "--folder-name", "--list-only", "--no-list-only",
                                "--names-file", "--fix-format", "--fix-order", "--skip-downloaded", "--save-settings",
-                               "--quiet", "Exit codes"})
+                               "--quiet", "--verbose", "--version", "--json", "--input-file", "Exit codes", "143"})
         EXPECT_TRUE(r.out.contains(QString::fromLatin1(option))) << option;
 }
