@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and the demo need.
 # Idempotent and quiet when everything is there.
-# Usage: scripts/setup.sh [--bench | --screenshot | --fuzz]
+# Usage: scripts/setup.sh [--bench | --screenshot | --fuzz | --pictures]
 set -euo pipefail
 
 packages=(
@@ -15,6 +15,11 @@ if [[ "${1:-}" == "--bench" ]]; then
 fi
 if [[ "${1:-}" == "--screenshot" ]]; then
   packages+=(xvfb xauth x11-apps imagemagick fonts-noto-cjk)
+fi
+if [[ "${1:-}" == "--pictures" ]]; then
+  # the encoders that made the board site's WebP, AVIF and HEIC pictures
+  # (tools/boardsite/pictures/make.sh)
+  packages+=(webp libavif-bin libheif-examples)
 fi
 if [[ "${1:-}" == "--fuzz" ]]; then
   # clang with libFuzzer and its sanitizer runtimes (scripts/fuzz.sh)

@@ -14,6 +14,8 @@
 #include <QHash>
 #include <QSet>
 #include <QtEndian>
+#include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -386,10 +388,12 @@ bool HasPictureExtension(const QString &name)
     const qsizetype dot = name.lastIndexOf(u'.');
     if (dot < 0)
         return false;
-    const QString ext = name.mid(dot).toLower();
-    return ext == QLatin1String(".jpeg") || ext == QLatin1String(".jpg")
-        || ext == QLatin1String(".bmp") || ext == QLatin1String(".gif")
-        || ext == QLatin1String(".png") || ext == QLatin1String(".tif");
+    static const QStringList known = {
+        QStringLiteral(".jpeg"), QStringLiteral(".jpg"), QStringLiteral(".bmp"), QStringLiteral(".gif"),
+        QStringLiteral(".png"),  QStringLiteral(".tif"), QStringLiteral(".webp"), QStringLiteral(".avif"),
+        QStringLiteral(".jfif"), QStringLiteral(".heic"),
+    };
+    return known.contains(name.mid(dot), Qt::CaseInsensitive);
 }
 
 QString ReadLastPictureMark(const QString &folder)
@@ -455,6 +459,27 @@ void SetFileTimes(const QString &path, qint64 t)
         Platform::SetPathTimes(path, t);
 }
 
+QString HeifBrandExtension(const QByteArray &head)
+{
+    if (head.size() < 16 || head.mid(4, 4) != "ftyp")
+        return {};
+    const qint64 boxSize = qFromBigEndian<quint32>(head.constData());
+    const qsizetype end = qsizetype(std::min<qint64>(boxSize, head.size()));
+    // The major brand, then the compatible brands after the minor version.
+    QList<QByteArray> brands{head.mid(8, 4)};
+    for (qsizetype i = 16; i + 4 <= end; i += 4)
+        brands << head.mid(i, 4);
+    static const QList<QByteArray> heic = {"heic", "heix", "heim", "heis", "hevc", "hevx"};
+    // The major brand decides; a generic one (mif1, msf1) lets the compatible brands tell.
+    for (const QByteArray &brand : brands) {
+        if (brand == "avif" || brand == "avis")
+            return QStringLiteral(".avif");
+        if (heic.contains(brand))
+            return QStringLiteral(".heic");
+    }
+    return {};
+}
+
 bool DetectPictureType(QString &path)
 {
     if (!QFileInfo::exists(path))
@@ -470,11 +495,17 @@ bool DetectPictureType(QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    unsigned char b[7] = {};
-    file.read(reinterpret_cast<char *>(b), sizeof b);
+    // The ftyp box of an ISO media file lists its brands; a few dozen bytes hold them.
+    const QByteArray head = file.read(64);
     file.close();
+    unsigned char b[7] = {};
+    std::memcpy(b, head.constData(), size_t(std::min<qsizetype>(head.size(), sizeof b)));
 
-    if (b[0] == 0xFF && b[1] == 0xD8)
+    if (head.size() >= 12 && head.startsWith("RIFF") && head.mid(8, 4) == "WEBP")
+        ext = QStringLiteral(".webp");
+    else if (const QString brand = HeifBrandExtension(head); !brand.isEmpty())
+        ext = brand;
+    else if (b[0] == 0xFF && b[1] == 0xD8)
         ext = QStringLiteral(".jpg");
     else if (b[0] == 0x89 && b[1] == 0x50)
         ext = QStringLiteral(".png");

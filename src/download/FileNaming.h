@@ -32,7 +32,8 @@ void AddPicture(AppState &app, WindowServices &w, const QString &address,
 // none of them. Every name the run makes from a page's text is cleaned so.
 void CleanName(QString &text, bool fallback);
 
-// True when the text from the last "." on is .jpeg .jpg .bmp .gif .png or .tif, in any case.
+// True when the text from the last "." on is .jpeg .jpg .bmp .gif .png .tif .webp .avif
+// .jfif or .heic, in any case.
 bool HasPictureExtension(const QString &name);
 
 // The first line of folder + "pic.kzv" (UTF-16LE units up to a line feed or the end);
@@ -49,7 +50,14 @@ bool MakeFolderPath(QString &path, WindowServices &w);
 void SetFolderTimes(const QString &path, qint64 t);
 void SetFileTimes(const QString &path, qint64 t);
 
-// Gives the file at `path` the extension its first bytes call for and renames it.
+// ".avif" or ".heic" for the first bytes of an ISO media file whose ftyp box names an
+// AVIF brand (avif, avis) or a HEIC one (heic, heix, heim, heis, hevc, hevx), the major
+// brand first, then the compatible ones; empty otherwise.
+QString HeifBrandExtension(const QByteArray &head);
+
+// Gives the file at `path` the extension its first bytes call for (WebP by its RIFF
+// header, AVIF and HEIC by HeifBrandExtension, then JPEG, PNG, GIF, BMP, TGA, ICO, CUR,
+// TIFF) and renames it.
 // Answers true when the file now has that name (renamed, or the name was right
 // already); `path` then holds the new path. False, with `path` unchanged, when the
 // file is missing or unreadable or the rename fails; an existing file of the new name

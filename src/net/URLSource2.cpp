@@ -185,6 +185,46 @@ bool gifComplete(const Byte *p, qsizetype n)
     }
 }
 
+// WebP: a RIFF file; its header declares the length of everything after the first 8 bytes.
+bool webpComplete(const Byte *p, qsizetype n)
+{
+    const quint32 length = quint32(p[4]) | (quint32(p[5]) << 8) | (quint32(p[6]) << 16) | (quint32(p[7]) << 24);
+    return length >= 4 && n >= 8 + qsizetype(length);
+}
+
+// ISO media (AVIF, HEIC): boxes at the top level, each declaring its length, filling the
+// bytes exactly, among them the description (meta, or moov for a sequence) and the coded
+// data (mdat); a box that runs past the end was cut, and so was a file that ends before
+// its data. A size of 0 means "to the end".
+bool isoMediaComplete(const Byte *p, qsizetype n)
+{
+    bool description = false, data = false;
+    qsizetype i = 0;
+    while (i < n) {
+        if (i + 8 > n)
+            return false;
+        const Byte *type = p + i + 4;
+        description = description || std::memcmp(type, "meta", 4) == 0 || std::memcmp(type, "moov", 4) == 0;
+        data = data || std::memcmp(type, "mdat", 4) == 0;
+        quint64 size = bigEndian32(p + i);
+        if (size == 0)
+            break;
+        if (size == 1) { // a 64-bit length follows the type
+            if (i + 16 > n)
+                return false;
+            size = (quint64(bigEndian32(p + i + 8)) << 32) | bigEndian32(p + i + 12);
+            if (size < 16)
+                return false;
+        } else if (size < 8) {
+            return false;
+        }
+        if (size > quint64(n - i))
+            return false;
+        i += qsizetype(size);
+    }
+    return description && data;
+}
+
 // Qt's names as std::filesystem wants them (UTF-8 on POSIX, as Qt encodes them there).
 std::filesystem::path fsPath(const QString &path)
 {
@@ -202,6 +242,10 @@ bool IsPictureComplete(const char *data, qsizetype size)
         return pngComplete(p, size);
     if (size >= 6 && (std::memcmp(p, "GIF87a", 6) == 0 || std::memcmp(p, "GIF89a", 6) == 0))
         return gifComplete(p, size);
+    if (size >= 12 && std::memcmp(p, "RIFF", 4) == 0 && std::memcmp(p + 8, "WEBP", 4) == 0)
+        return webpComplete(p, size);
+    if (size >= 8 && std::memcmp(p + 4, "ftyp", 4) == 0)
+        return isoMediaComplete(p, size);
     return true;
 }
 

@@ -59,8 +59,11 @@ inline constexpr uint32_t PAGE_TIME_CAP_MS = 5 * 60 * 1000;
 
 // True unless the bytes start like a JPEG, PNG or GIF and end before that format's end
 // (JPEG's EOI marker, PNG's IEND chunk, GIF's trailer), found by walking the format's
-// segments, chunks or blocks, so data after the end and thumbnails inside are fine.
-// Bytes of any other kind are not judged. Linear in the size; no allocation.
+// segments, chunks or blocks, so data after the end and thumbnails inside are fine; or
+// start like a WebP shorter than its RIFF header's length; or like an ISO media file
+// (AVIF, HEIC: an ftyp box first) whose top-level boxes do not fill the bytes exactly or
+// lack the description (meta/moov) or the coded data (mdat). Bytes of any other kind are
+// not judged. Linear in the size; no allocation.
 bool IsPictureComplete(const char *data, qsizetype size);
 
 // The request description; owned by the caller and only read by the session.

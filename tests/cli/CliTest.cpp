@@ -389,3 +389,47 @@ TEST_F(Cli, HelpListsEverything)
                                "--quiet", "--verbose", "--version", "--json", "--input-file", "Exit codes", "143"})
         EXPECT_TRUE(r.out.contains(QString::fromLatin1(option))) << option;
 }
+
+TEST_F(Cli, TodaysPictureFormatsAreNamedAndCheckedWhole)
+{
+    // Pictures made by Debian's encoders, served by the board site; two of them with a
+    // declared length that is half the real one (the rest never arrives).
+    BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("12"), QStringLiteral("formats"), QStringLiteral("u"), 6, 12);
+    const struct {
+        BoardSite::Kind kind;
+        qint64 size;
+        const char *description;
+        BoardSite::Fault fault;
+    } pins[] = {
+        {BoardSite::Kind::Webp, 0, "sunrise", BoardSite::Fault::None},        // the encoder's bytes as they are
+        {BoardSite::Kind::Avif, 0, "harbour", BoardSite::Fault::None},
+        {BoardSite::Kind::Webp, 20000, "named.webp", BoardSite::Fault::None}, // padded inside its RIFF
+        {BoardSite::Kind::Avif, 20000, "named.avif", BoardSite::Fault::None}, // padded with a free box
+        {BoardSite::Kind::Webp, 20000, "cut webp", BoardSite::Fault::LieLength},
+        {BoardSite::Kind::Avif, 20000, "cut avif", BoardSite::Fault::LieLength},
+    };
+    for (int i = 0; i < 6; ++i) {
+        b.pins[i].kind = pins[i].kind;
+        b.pins[i].size = pins[i].size;
+        b.pins[i].description = QString::fromLatin1(pins[i].description);
+        b.pins[i].fault = pins[i].fault;
+    }
+    site.addBoard(b);
+    const Result r = run({QStringLiteral("-o"), save(), QStringLiteral("--fix-format"), site.boardUrl(QStringLiteral("12"))});
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    const QString folder = save() + QStringLiteral("/u/formats/");
+    const QStringList names{QStringLiteral("sunrise.webp"), QStringLiteral("harbour.avif"), QStringLiteral("named.webp"),
+                            QStringLiteral("named.avif")};
+    for (int i = 0; i < 4; ++i) {
+        QFile f(folder + names[i]);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << names[i].toStdString() << " among " << files(folder).join(u' ').toStdString();
+        EXPECT_EQ(f.readAll(), site.pictureBytes(b.pins[i].key));
+    }
+    // Nothing of the two cut pictures.
+    QStringList saved = files(folder);
+    saved.removeAll(QStringLiteral("pic.kzv"));
+    EXPECT_EQ(saved, (QStringList{QStringLiteral("harbour.avif"), QStringLiteral("named.avif"), QStringLiteral("named.webp"),
+                                  QStringLiteral("sunrise.webp")}));
+    for (int i = 4; i < 6; ++i)
+        EXPECT_TRUE(r.out.contains(site.pictureUrl(b.pins[i].key) + QStringLiteral(" (incomplete picture)"))) << r.out.toStdString();
+}

@@ -420,11 +420,20 @@ TEST(PictureCompleteness, EveryCutOfAPictureIsCaughtAndWholePicturesPass)
     struct Case {
         QByteArray picture;
         QByteArray trailer; // what may follow the end marker
+        qsizetype known = 8; // bytes it takes to recognise the format
     };
     QList<Case> cases;
-    for (BoardSite::Kind kind : {BoardSite::Kind::Jpeg, BoardSite::Kind::Png, BoardSite::Kind::Gif})
+    for (BoardSite::Kind kind : {BoardSite::Kind::Jpeg, BoardSite::Kind::Png, BoardSite::Kind::Gif, BoardSite::Kind::Webp})
         for (qint64 size : {qint64(0), qint64(700), qint64(3000), qint64(70000)})
-            cases.append({BoardSite::makePicture(kind, size, QByteArray::number(size)), {}});
+            cases.append({BoardSite::makePicture(kind, size, QByteArray::number(size)), {}, kind == BoardSite::Kind::Webp ? 12 : 8});
+    // The encoders' own WebP (both layouts), AVIF and HEIC files.
+    for (const char *name : {"photo-lossless.webp", "photo.webp", "photo.avif", "photo.heic"}) {
+        QFile f(QStringLiteral(":/boardsite/pictures/") + QLatin1String(name));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << name;
+        cases.append({f.readAll(), QByteArrayLiteral("after the RIFF"), 12});
+        if (!QByteArray(name).endsWith(".webp"))
+            cases.last().trailer.clear(); // ISO media has no end marker: boxes fill the file
+    }
     // Camera trailers and padding after the end; an Exif thumbnail (a whole JPEG in an
     // APP1 segment) before it.
     cases.append({BoardSite::makePicture(BoardSite::Kind::Jpeg, 3000, "t"), "SEFH trailer FF D9"});
@@ -446,11 +455,15 @@ TEST(PictureCompleteness, EveryCutOfAPictureIsCaughtAndWholePicturesPass)
         for (qsizetype cut = c.picture.size(); cut < whole.size(); ++cut)
             ASSERT_TRUE(IsPictureComplete(whole.constData(), cut)) << "cut in the trailer at " << cut;
         // Any cut before the end marker, once the signature is there to recognise.
-        for (qsizetype cut = 8; cut < c.picture.size(); ++cut)
+        for (qsizetype cut = c.known; cut < c.picture.size(); ++cut)
             ASSERT_FALSE(IsPictureComplete(whole.constData(), cut)) << "cut at " << cut;
     }
+    // Padding after the coded data, in a box of its own, is fine.
+    const QByteArray padded = BoardSite::makePicture(BoardSite::Kind::Avif, 9000, "pad");
+    EXPECT_EQ(padded.size(), 9000);
+    EXPECT_TRUE(IsPictureComplete(padded.constData(), padded.size()));
     // Bytes of other kinds are not judged.
-    EXPECT_TRUE(IsPictureComplete("RIFF\x10\0\0\0WEBP", 12));
+    EXPECT_TRUE(IsPictureComplete("RIFF\x10\0\0\0WAVE", 12));
     EXPECT_TRUE(IsPictureComplete("", 0));
     EXPECT_TRUE(IsPictureComplete("<html>", 6));
 }

@@ -99,8 +99,8 @@ const std::vector<NamingCase> &NamingCases()
          .descriptions = {"abc"}, .expected = {"xabc.jpg"},
          .prefix = "a|b", .replaceWhat = "a|b", .replaceWith = "x"},
         {.label = "picture extension kept with its case, other extension gets .jpg",
-         .descriptions = {"photo.PNG", "photo.webp", "scan.tif"},
-         .expected = {"photo.PNG", "photo.webp.jpg", "scan.tif"}},
+         .descriptions = {"photo.PNG", "photo.webp", "scan.tif", "a.AVIF", "b.jfif", "c.heic", "d.webm"},
+         .expected = {"photo.PNG", "photo.webp", "scan.tif", "a.AVIF", "b.jfif", "c.heic", "d.webm.jpg"}},
         {.label = "duplicates count from the duplicate base",
          .descriptions = {"x", "x?", "x", "X.JPG"},
          .expected = {"x.jpg", "x(1).jpg", "x(2).jpg", "X.JPG(1).JPG"}},
@@ -365,6 +365,10 @@ TEST(HasPictureExtension, Cases)
     EXPECT_FALSE(HasPictureExtension(QStringLiteral("a.tiff")));
     EXPECT_FALSE(HasPictureExtension(QStringLiteral("a.png.x")));
     EXPECT_FALSE(HasPictureExtension(QStringLiteral("png")));
+    // Today's formats.
+    for (const char *name : {"x.webp", "x.WebP", "x.avif", "x.jpeg", "x.jfif", "x.heic", "x.HEIC"})
+        EXPECT_TRUE(HasPictureExtension(U(name))) << name;
+    EXPECT_FALSE(HasPictureExtension(QStringLiteral("x.webm")));
 }
 
 TEST(MakeFolderPath, CreatesEveryLevelAndNormalises)
@@ -437,6 +441,22 @@ const QByteArray BMP("BM\x36\x00\x00\x00\x00", 7);
 const QByteArray TIFF_MM("MM\x00\x2A\x00\x00\x00\x08", 8);
 const QByteArray TIFF_II("II\x2A\x00\x08\x00\x00\x00", 8);
 
+// A picture made by Debian's encoders (tools/boardsite/pictures/make.sh).
+QByteArray encoded(const char *name)
+{
+    QFile f(QStringLiteral(":/boardsite/pictures/") + QLatin1String(name));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// An ftyp box with these brands, then a little data.
+QByteArray ftyp(const QByteArray &major, const QList<QByteArray> &compatible)
+{
+    QByteArray box = QByteArray(3, '\0') + char(16 + 4 * compatible.size()) + "ftyp" + major + QByteArray(4, '\0');
+    for (const QByteArray &brand : compatible)
+        box += brand;
+    return box + QByteArray("\0\0\0\x08free", 8);
+}
+
 TEST(DetectPictureType, RenamesByContent)
 {
     struct Case {
@@ -460,6 +480,16 @@ TEST(DetectPictureType, RenamesByContent)
         {"short file", QByteArray("\xFF", 1), "a.png", "a.png"},
         {"jpeg already right", JPEG, "a.jpg", "a.jpg"},
         {"dot only in the folder", PNG, "d.x/pic", "d.x/pic.png"},
+        {"webp lossy (VP8X) named jpg", encoded("photo.webp"), "a.jpg", "a.webp"},
+        {"webp lossless (VP8L) without extension", encoded("photo-lossless.webp"), "a", "a.webp"},
+        {"avif named jpg", encoded("photo.avif"), "a.jpg", "a.avif"},
+        {"heic named jpg", encoded("photo.heic"), "a.jpg", "a.heic"},
+        {"avif already right", encoded("photo.avif"), "a.avif", "a.avif"},
+        {"generic HEIF major, HEIC compatible", ftyp("mif1", {"mif1", "heic"}), "a.jpg", "a.heic"},
+        {"generic HEIF major, AVIF compatible", ftyp("mif1", {"miaf", "avif"}), "a.jpg", "a.avif"},
+        {"AVIF image sequence", ftyp("avis", {"avis", "msf1"}), "a.jpg", "a.avif"},
+        {"an MP4 video is no picture", ftyp("isom", {"isom", "mp41"}), "a.jpg", "a.jpg"},
+        {"RIFF but not WebP", QByteArray("RIFF\x04\0\0\0WAVE", 12), "a.jpg", "a.jpg"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);

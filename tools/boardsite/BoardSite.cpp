@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHash>
 #include <QLocale>
 #include <QStringEncoder>
@@ -1268,8 +1269,8 @@ BoardSite::Board BoardSite::demoBoard(qint64 minSize, qint64 maxSize)
     Board b = makeBoard(QStringLiteral("1001"), QStringLiteral("演示相册"), QStringLiteral("demo"), 45, 1001,
                         minSize, maxSize);
     // Every kind, whatever the draw gave.
-    const Kind cycle[] = {Kind::Jpeg, Kind::Png, Kind::Gif};
-    for (int i = 0; i < 3 && i < b.pins.size(); ++i)
+    const Kind cycle[] = {Kind::Jpeg, Kind::Png, Kind::Gif, Kind::Webp, Kind::Avif};
+    for (int i = 0; i < 5 && i < b.pins.size(); ++i)
         b.pins[i].kind = cycle[i];
     return b;
 }
@@ -1280,8 +1281,21 @@ qint64 BoardSite::minimumPictureSize(Kind kind)
     case Kind::Jpeg: return qint64(sizeof kTinyJpeg) + 4;
     case Kind::Png: return makePicture(Kind::Png, 0, {}).size();
     case Kind::Gif: return 40;
+    case Kind::Webp:
+    case Kind::Avif: return encodedPicture(kind).size();
     }
     return 0;
+}
+
+QByteArray BoardSite::encodedPicture(Kind kind)
+{
+    auto load = [](const QString &name) {
+        QFile f(QStringLiteral(":/boardsite/pictures/") + name);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    static const QByteArray webp = load(QStringLiteral("photo.webp"));
+    static const QByteArray avif = load(QStringLiteral("photo.avif"));
+    return kind == Kind::Webp ? webp : kind == Kind::Avif ? avif : QByteArray();
 }
 
 QByteArray BoardSite::makePicture(Kind kind, qint64 size, const QByteArray &salt)
@@ -1353,6 +1367,36 @@ QByteArray BoardSite::makePicture(Kind kind, qint64 size, const QByteArray &salt
         out.append(char(0x3B));
         break;
     }
+    case Kind::Webp: {
+        // The encoder's extended-layout file, with an unknown chunk of padding inside the
+        // RIFF (chunks have an even size) and the RIFF length updated.
+        out = encodedPicture(kind);
+        const qint64 pad = size - out.size() - 8;
+        if (pad >= 0) {
+            const qint64 data = pad & ~qint64(1);
+            out.append("XPAD", 4);
+            const quint32 le = quint32(data);
+            out.append(char(le)).append(char(le >> 8)).append(char(le >> 16)).append(char(le >> 24));
+            appendRandom(out, data, state);
+            const quint32 riff = quint32(out.size() - 8);
+            out[4] = char(riff);
+            out[5] = char(riff >> 8);
+            out[6] = char(riff >> 16);
+            out[7] = char(riff >> 24);
+        }
+        break;
+    }
+    case Kind::Avif: {
+        // The encoder's file and a "free" box of padding at the top level.
+        out = encodedPicture(kind);
+        const qint64 pad = size - out.size();
+        if (pad >= 8) {
+            appendBe32(out, quint32(pad));
+            out.append("free", 4);
+            appendRandom(out, pad - 8, state);
+        }
+        break;
+    }
     }
     return out;
 }
@@ -1363,6 +1407,8 @@ QString BoardSite::mimeType(Kind kind)
     case Kind::Jpeg: return QStringLiteral("image/jpeg");
     case Kind::Png: return QStringLiteral("image/png");
     case Kind::Gif: return QStringLiteral("image/gif");
+    case Kind::Webp: return QStringLiteral("image/webp");
+    case Kind::Avif: return QStringLiteral("image/avif");
     }
     return {};
 }
@@ -1394,6 +1440,10 @@ bool BoardSite::parseKind(const QString &name, Kind &kind)
         kind = Kind::Png;
     else if (n == QLatin1String("gif"))
         kind = Kind::Gif;
+    else if (n == QLatin1String("webp"))
+        kind = Kind::Webp;
+    else if (n == QLatin1String("avif"))
+        kind = Kind::Avif;
     else
         return false;
     return true;

@@ -24,7 +24,7 @@
 //                              "key":"KEY","type":"image/..",..},..,"raw_text":"DESC",..}.
 //                              Boards with loginRequired answer both with 403 unless the
 //                              request carries the cookie corvadin_session=sessionToken().
-//   /<key>                     a picture: JPEG/PNG/GIF bytes of the pin's size
+//   /<key>                     a picture: JPEG/PNG/GIF/WebP/AVIF bytes of the pin's size
 //                              (pictureBytes(key)), or the pin's fault (for its first
 //                              Pin::faultTimes requests only, when that is set).
 //                              429 and 503 answers carry Options::retryAfterSeconds.
@@ -75,7 +75,9 @@
 
 class BoardSite {
 public:
-    enum class Kind { Jpeg, Png, Gif };
+    // Webp and Avif are pictures made by Debian's encoders (tools/boardsite/pictures/),
+    // padded to size inside their own layout: an unknown RIFF chunk, a "free" box.
+    enum class Kind { Jpeg, Png, Gif, Webp, Avif };
 
     enum class Fault {
         None,
@@ -214,14 +216,16 @@ public:
                            int pinCount, quint64 seed, qint64 minSize = 2048,
                            qint64 maxSize = 16384,
                            const QList<Kind> &kinds = {Kind::Jpeg, Kind::Png, Kind::Gif});
-    // Board 1001 "演示相册" of "demo": 45 pins of every kind, Chinese and English
-    // descriptions, one with a quote.
+    // Board 1001 "演示相册" of "demo": 45 pins, the first five of each kind (JPEG, PNG,
+    // GIF, WebP, AVIF), Chinese and English descriptions, one with a quote.
     static Board demoBoard(qint64 minSize = 4096, qint64 maxSize = 65536);
     // A valid picture of the kind, padded to `size` bytes with data drawn from `salt`.
     static QByteArray makePicture(Kind kind, qint64 size, const QByteArray &salt);
     // The smallest size makePicture can give for a kind.
     static qint64 minimumPictureSize(Kind kind);
     static QString mimeType(Kind kind);
+    // The encoder's own file behind the Webp and Avif kinds (unpadded).
+    static QByteArray encodedPicture(Kind kind);
     // Names used on the command line: 403 404 429 500 503 reset stall truncate lie type
     // loop cut.
     static bool parseFault(const QString &name, Fault &fault);

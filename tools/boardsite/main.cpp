@@ -55,7 +55,7 @@ int main(int argc, char **argv)
     const QCommandLineOption pinsOpt(QStringLiteral("pins"), QStringLiteral("Pins per generated board (default 45)."), QStringLiteral("N"), QStringLiteral("45"));
     const QCommandLineOption minKbOpt(QStringLiteral("min-kb"), QStringLiteral("Smallest picture in KB (default 4)."), QStringLiteral("K"), QStringLiteral("4"));
     const QCommandLineOption maxKbOpt(QStringLiteral("max-kb"), QStringLiteral("Largest picture in KB (default 64)."), QStringLiteral("K"), QStringLiteral("64"));
-    const QCommandLineOption kindsOpt(QStringLiteral("kinds"), QStringLiteral("Picture kinds of generated boards (default jpeg,png,gif)."), QStringLiteral("LIST"), QStringLiteral("jpeg,png,gif"));
+    const QCommandLineOption kindsOpt(QStringLiteral("kinds"), QStringLiteral("Picture kinds of generated boards, from jpeg,png,gif,webp,avif (default jpeg,png,gif)."), QStringLiteral("LIST"), QStringLiteral("jpeg,png,gif"));
     const QCommandLineOption gzipOpt(QStringLiteral("gzip"), QStringLiteral("Send board and pin pages gzip-compressed."));
     const QCommandLineOption latencyOpt(QStringLiteral("latency-ms"), QStringLiteral("Wait before every answer (default 0)."), QStringLiteral("N"), QStringLiteral("0"));
     const QCommandLineOption bandwidthOpt(QStringLiteral("bandwidth-kbps"), QStringLiteral("Bandwidth cap per connection in KB/s (default 0 = none)."), QStringLiteral("N"), QStringLiteral("0"));
