@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and the demo need.
 # Idempotent and quiet when everything is there.
-# Usage: scripts/setup.sh [--bench | --screenshot | --fuzz | --pictures]
+# Usage: scripts/setup.sh [--bench | --screenshot | --fuzz | --package | --artwork | --pictures]
 set -euo pipefail
 
 packages=(
@@ -15,6 +15,15 @@ if [[ "${1:-}" == "--bench" ]]; then
 fi
 if [[ "${1:-}" == "--screenshot" ]]; then
   packages+=(xvfb xauth x11-apps imagemagick fonts-noto-cjk)
+fi
+if [[ "${1:-}" == "--package" ]]; then
+  # cpack's DEB generator (dpkg-shlibdeps finds the dependencies, file tells it the ELF
+  # files) and the validators of the desktop entry and the metainfo
+  packages+=(dpkg-dev file desktop-file-utils appstream)
+fi
+if [[ "${1:-}" == "--artwork" ]]; then
+  # dist/artwork/MakeArtwork.cpp writes the scalable icon with Qt SVG
+  packages+=(qt6-svg-dev)
 fi
 if [[ "${1:-}" == "--pictures" ]]; then
   # the encoders that made the board site's WebP, AVIF and HEIC pictures

@@ -1,7 +1,9 @@
-// Draws Corvadin's own artwork: the splash picture and the application icon.
-// Not part of the build; run it by hand when the artwork changes and commit the PNGs:
-//   g++ -std=c++20 -fPIC MakeArtwork.cpp $(pkg-config --cflags --libs Qt6Gui) -o make-artwork
-//   ./make-artwork ../../src/app/resources
+// Draws Corvadin's own artwork: the splash picture, the window's icon, and the installed
+// icons (the hicolor sizes and a scalable SVG, all from the same drawing).
+// Not part of the build; run it by hand when the artwork changes and commit the files
+// (bash scripts/setup.sh --artwork installs what it needs):
+//   g++ -std=c++20 -fPIC MakeArtwork.cpp $(pkg-config --cflags --libs Qt6Gui Qt6Svg) -o make-artwork
+//   QT_QPA_PLATFORM=offscreen ./make-artwork ../../src/app/resources ../icons
 // The splash's background is the colour key RGB(212,120,120), which the splash window
 // cuts out of its shape, so only the board and the bird remain visible.
 #include <QFont>
@@ -11,6 +13,8 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QDir>
+#include <QSvgGenerator>
 
 namespace {
 
@@ -114,11 +118,9 @@ QImage splashPicture()
     return img;
 }
 
-QImage iconPicture()
+// The icon, drawn in a box of 128 x 128 units.
+void drawIcon(QPainter &g)
 {
-    QImage img(128, 128, QImage::Format_ARGB32_Premultiplied);
-    img.fill(Qt::transparent);
-    QPainter g(&img);
     g.setRenderHint(QPainter::Antialiasing, true);
     QLinearGradient bg(0, 0, 0, 128);
     bg.setColorAt(0, QColor(198, 40, 40));
@@ -141,7 +143,28 @@ QImage iconPicture()
     g.setBrush(QColor(183, 28, 28));
     g.drawEllipse(QPointF(64, 24), 5, 5);
     drawBird(g, QRectF(20, 58, 92, 58), QColor(28, 8, 12), QColor(84, 20, 28), QColor(255, 213, 79));
+}
+
+QImage iconPicture(int size)
+{
+    QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    QPainter g(&img);
+    g.scale(size / 128.0, size / 128.0);
+    drawIcon(g);
     return img;
+}
+
+bool writeScalableIcon(const QString &file)
+{
+    QSvgGenerator svg;
+    svg.setFileName(file);
+    svg.setSize(QSize(128, 128));
+    svg.setViewBox(QRect(0, 0, 128, 128));
+    svg.setTitle(QStringLiteral("Corvadin"));
+    QPainter g(&svg);
+    drawIcon(g);
+    return g.end();
 }
 
 } // namespace
@@ -150,7 +173,16 @@ int main(int argc, char **argv)
 {
     QGuiApplication app(argc, argv);
     const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
-    const bool ok = splashPicture().save(dir + QStringLiteral("/splash.png")) &&
-                    iconPicture().save(dir + QStringLiteral("/corvadin.png"));
+    const QString icons = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("icons");
+    bool ok = splashPicture().save(dir + QStringLiteral("/splash.png")) &&
+              iconPicture(128).save(dir + QStringLiteral("/corvadin.png"));
+    // The installed icons carry the application's id as their name.
+    const QString name = QStringLiteral("/apps/org.corvadin.Corvadin");
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString folder = icons + QStringLiteral("/hicolor/%1x%1").arg(size);
+        ok = ok && QDir().mkpath(folder + QStringLiteral("/apps")) && iconPicture(size).save(folder + name + QStringLiteral(".png"));
+    }
+    const QString scalable = icons + QStringLiteral("/hicolor/scalable");
+    ok = ok && QDir().mkpath(scalable + QStringLiteral("/apps")) && writeScalableIcon(scalable + name + QStringLiteral(".svg"));
     return ok ? 0 : 1;
 }

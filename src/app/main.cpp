@@ -31,7 +31,7 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("Corvadin"));
     QCoreApplication::setApplicationVersion(QLatin1String(kCorvadinVersion));
     if (!textOnly)
-        QGuiApplication::setDesktopFileName(QStringLiteral("corvadin"));
+        QGuiApplication::setDesktopFileName(QStringLiteral("org.corvadin.Corvadin"));
 
     StartOptions options;
     QString message;
