@@ -19,6 +19,7 @@
 #include <QThread>
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <mutex>
 #include <optional>
@@ -153,7 +154,9 @@ public:
         std::lock_guard lock(m_mutex);
         clearBarLocked();
         if (m_out.verbose)
-            writeErr(o.saved ? QStringLiteral("saved: %1 (%2)\n").arg(o.file, HumanBytes(double(o.bytes)))
+            writeErr(o.saved ? QStringLiteral("saved: %1 (%2%3)\n")
+                                   .arg(o.file, HumanBytes(double(o.bytes)),
+                                        o.warning.isEmpty() ? QString() : QStringLiteral("; ") + o.warning)
                              : QStringLiteral("failed: %1 (%2)\n").arg(o.address, o.reason));
         if (m_out.json) {
             QJsonObject line{{QStringLiteral("type"), QStringLiteral("picture")},
@@ -164,6 +167,8 @@ public:
                              {QStringLiteral("bytes"), o.bytes}};
             if (!o.saved)
                 line.insert(QStringLiteral("reason"), o.reason);
+            if (!o.warning.isEmpty())
+                line.insert(QStringLiteral("warning"), o.warning);
             writeOut(jsonLine(line));
         }
     }
@@ -319,6 +324,11 @@ QString summaryText(const BoardResult &b, const QString &savePath)
         text += QStringLiteral("  failed: %1 (%2)\n").arg(s.failures[k].address, s.failures[k].reason);
     if (s.failures.size() > 5)
         text += QStringLiteral("  ... and %1 more\n").arg(s.failures.size() - 5);
+    // Saved, so not failures, but the user should look at them.
+    for (int k = 0; k < s.warnings.size() && k < 5; ++k)
+        text += QStringLiteral("  warning: %1 (%2)\n").arg(s.warnings[k].address, s.warnings[k].warning);
+    if (s.warnings.size() > 5)
+        text += QStringLiteral("  ... and %1 more warnings\n").arg(s.warnings.size() - 5);
     text += QStringLiteral("saved in: %1\n").arg(savePath);
     return text;
 }
@@ -334,6 +344,7 @@ QJsonObject summaryJson(const QList<BoardResult> &boards, int exitCode)
                                 {QStringLiteral("collected"), b.summary.collected},
                                 {QStringLiteral("saved"), b.summary.saved},
                                 {QStringLiteral("failed"), b.summary.failed},
+                                {QStringLiteral("warnings"), b.summary.warnings.size()},
                                 {QStringLiteral("bytes"), b.summary.bytes},
                                 {QStringLiteral("seconds"), b.seconds}});
         saved += b.summary.saved;
@@ -573,9 +584,20 @@ int RunCli(const QStringList &arguments)
         {"folder-suffix", &ST_SAVESET::szFolderSuffix, "Text after the album folder's name."},
     };
     QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")}, QStringLiteral("No progress and no summary."));
-    QCommandLineOption saveSettings(QStringLiteral("save-settings"), QStringLiteral("Keep this run's settings in soft.dat."));
+    QCommandLineOption saveSettings(QStringLiteral("save-settings"),
+                                    QStringLiteral("Keep this run's settings in soft.dat and corvadin.ini."));
+    QCommandLineOption retries(QStringLiteral("retries"),
+                               QStringLiteral("Try a failed picture or pin page again up to N times, waiting longer each "
+                                              "time (0 to %1; default 2: three tries in all).")
+                                   .arg(RequestSettings::kMaxRetries),
+                               QStringLiteral("N"));
+    QCommandLineOption sleepRequest(QStringLiteral("sleep-request"),
+                                    QStringLiteral("Leave at least SECONDS between the starts of two requests to the "
+                                                   "site, across all workers (0 to %1, decimals allowed; default 0).")
+                                        .arg(RequestSettings::kMaxSleepRequestMs / 1000),
+                                    QStringLiteral("SECONDS"));
     parser.addOptions({version, input, info, json, verbose, work, save, threads, timeout, minKb, maxKb, nameBase,
-                       folderName, quiet, saveSettings});
+                       folderName, retries, sleepRequest, quiet, saveSettings});
     QCommandLineOption cookies(QStringLiteral("cookies"),
                                QStringLiteral("Send the cookies of a Netscape cookies.txt (as browser extensions export "
                                               "it) in this run, e.g. a login; with --save-settings they are kept in the "
@@ -712,6 +734,20 @@ int RunCli(const QStringList &arguments)
         if (off)
             names.wOptions &= uint16_t(~kToggles[k].flag);
     }
+    if (parser.isSet(retries)) {
+        const auto v = parseUnsigned(parser.value(retries), 65535);
+        if (!v || *v > RequestSettings::kMaxRetries)
+            return usage(QStringLiteral("参数错误: --retries must be 0 to %1").arg(RequestSettings::kMaxRetries));
+        app.requests.retries = *v;
+    }
+    if (parser.isSet(sleepRequest)) {
+        bool ok = false;
+        const double seconds = parser.value(sleepRequest).toDouble(&ok);
+        if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds * 1000 > RequestSettings::kMaxSleepRequestMs)
+            return usage(QStringLiteral("参数错误: --sleep-request must be 0 to %1 seconds")
+                             .arg(RequestSettings::kMaxSleepRequestMs / 1000));
+        app.requests.sleepRequestMs = uint32_t(std::lround(seconds * 1000));
+    }
     QString savePath = parser.isSet(save) ? QDir::toNativeSeparators(QDir(parser.value(save)).absolutePath())
                                           : app.StartupSavePath();
     {
@@ -726,6 +762,8 @@ int RunCli(const QStringList &arguments)
         if (parser.isSet(save))
             RememberText(app.settings.SavePathHistory, savePath);
         SaveSettings(app.settings, app.profile.configFolder());
+        if (!SaveRequestSettings(app.requests, app.profile.optionsFile()))
+            writeErr(QStringLiteral("corvadin: %1 could not be written\n").arg(app.profile.optionsFile()));
     }
 
     if (parser.isSet(cookies)) {

@@ -1,9 +1,12 @@
 #include "core/AppState.h"
 
 #include "net/CookieStore.h"
+#include "net/URLSource2.h"
 
 #include <QDir>
 #include <QStandardPaths>
+
+#include <algorithm>
 
 AppState::AppState(const Profile &profile) : profile(profile)
 {
@@ -18,7 +21,22 @@ void AppState::Initialise()
         std::lock_guard lock(settingsMutex);
         LoadSettings(settings, profile.configFolder());
     }
+    requests = LoadRequestSettings(profile.optionsFile());
     CookieStore::Open(profile.cookieFile());
+}
+
+void AppState::ApplyRetryPolicy(ST_URLREQUEST &request) const
+{
+    request.attempts = uint8_t(1 + std::clamp(requests.retries, 0, RequestSettings::kMaxRetries));
+    request.backoffBaseMs = timings.backoffBaseMs;
+    request.backoffMaxMs = timings.backoffMaxMs;
+    ApplyPacing(request);
+}
+
+void AppState::ApplyPacing(ST_URLREQUEST &request) const
+{
+    request.retryAfterMaxMs = timings.retryAfterMaxMs;
+    request.requestGapMs = requests.sleepRequestMs;
 }
 
 ST_DOWNSET AppState::DownSet() const
@@ -92,6 +110,8 @@ void AppState::AddOutcome(const PictureOutcome &outcome)
     if (outcome.saved) {
         ++m_summary.saved;
         m_summary.bytes += outcome.bytes;
+        if (!outcome.warning.isEmpty())
+            m_summary.warnings.append(outcome);
     } else {
         ++m_summary.failed;
         m_summary.failures.append(outcome);

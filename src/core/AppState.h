@@ -14,6 +14,7 @@
 #include "core/Profile.h"
 #include "core/RunSummary.h"
 #include "core/SiteConfig.h"
+#include "settings/RequestSettings.h"
 #include "settings/SoftData.h"
 
 #include <QString>
@@ -32,12 +33,19 @@ struct SourceState {
     QString strCursor;     // paging cursor: the last pin id seen
 };
 
+struct ST_URLREQUEST;
+
 // Request timings of the page readers. The defaults are the product's; tests shorten them.
 struct NetTimings {
     uint32_t pageTimeoutMs = 20000;    // board and pin pages
     uint8_t boardAttempts = 4;         // board page tries
     uint8_t boardRetryDelaySeconds = 4; // pause after a failed board page try
     uint32_t pictureStepTimeoutMs = 20000; // everything up to a picture's headers
+    uint32_t backoffBaseMs = 1000;     // first pause before a picture or pin page is tried
+                                       // again; doubled for each further try
+    uint32_t backoffMaxMs = 30000;     // longest such pause
+    uint32_t retryAfterMaxMs = 120000; // longest Retry-After waited for; beyond it the
+                                       // request fails instead of hanging
 };
 
 class AppState {
@@ -49,8 +57,15 @@ public:
     explicit AppState(const QString &workFolder) : AppState(Profile::Portable(workFolder)) {}
     ~AppState();
 
-    // Loads soft.dat (creating it on the first run) and the cookie store.
+    // Loads soft.dat (creating it on the first run), corvadin.ini and the cookie store.
     void Initialise();
+
+    // The retry policy of picture and pin-page requests: 1 + requests.retries tries with
+    // exponential back-off, then what ApplyPacing sets.
+    void ApplyRetryPolicy(ST_URLREQUEST &request) const;
+    // The pacing every request keeps, also those with tries of their own (the board
+    // page, covers): the least gap per host and the Retry-After cap.
+    void ApplyPacing(ST_URLREQUEST &request) const;
 
     // Copies of the active site mode's records (with the run overrides, if any), and
     // saving the image.
@@ -99,6 +114,9 @@ public:
     const Profile profile;
     SiteConfig site;
     NetTimings timings;
+    // Retries and the request gap (corvadin.ini); set before a run starts (the CLI's
+    // options), read by the run threads.
+    RequestSettings requests;
     // Most pictures one album collects (tests lower it; the product keeps the constant).
     int maxPicturesPerAlbum = MAX_PICTURES_PER_ALBUM;
 

@@ -51,6 +51,11 @@ QString Profile::siteFile() const
     return m_config + QStringLiteral("site.ini");
 }
 
+QString Profile::optionsFile() const
+{
+    return m_config + QStringLiteral("corvadin.ini");
+}
+
 QString Profile::cookieFile() const
 {
     return m_data + QStringLiteral("cookies.txt");

@@ -1,7 +1,7 @@
 // Where every file of the program goes. Nothing else builds these paths.
 //
 // Standard(): the desktop's own locations through QStandardPaths (on Linux the XDG
-// folders): config for soft.dat and site.ini, data for cookies.txt and the login
+// folders): config for soft.dat, corvadin.ini and site.ini, data for cookies.txt and the login
 // browser's profile, cache for thumbnails and the browser's cache, and the pictures
 // folder for the first save folder.
 // Portable(folder): everything in one folder, as the classic program keeps its working
@@ -26,6 +26,7 @@ public:
 
     QString settingsFile() const;       // soft.dat
     QString siteFile() const;           // site.ini
+    QString optionsFile() const;        // corvadin.ini: what soft.dat has no room for
     QString cookieFile() const;         // cookies.txt
     QString browserFolder() const;      // the login browser's storage
     QString browserCacheFolder() const; // the login browser's cache

@@ -13,6 +13,7 @@ struct PictureOutcome {
     bool saved = false;
     QString reason;  // why it failed; empty when saved
     qint64 bytes = 0;
+    QString warning; // saved, but not quite as it should be ("the site keeps it cut short")
 };
 
 // What a download run did, for the CLI's summary and the tests.
@@ -23,6 +24,7 @@ struct RunSummary {
     int failed = 0;
     qint64 bytes = 0;
     QList<PictureOutcome> failures; // every failed picture, in batch order
+    QList<PictureOutcome> warnings; // every saved picture with a warning, in finishing order
     QStringList listFiles;          // download lists written (OPT_LIST_ONLY)
     bool stopped = false;
     bool basePathFailed = false;    // the save path could not be used

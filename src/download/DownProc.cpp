@@ -53,6 +53,7 @@ PictureOutcome DownPicWorker(AppState &app, CUrlSession &session, const Download
     req.maxSizeKB = app.runDownSet.wMaxKB;
     req.refuseHtml = true;
     req.refusePartialPicture = true;
+    app.ApplyRetryPolicy(req);
     req.shouldAbort = [&app] { return app.bStopWorkers != 0 || app.bQuit; };
 
     bool ok = false;
@@ -64,7 +65,9 @@ PictureOutcome DownPicWorker(AppState &app, CUrlSession &session, const Download
         }
         outcome.saved = ok && session.savedToFile;
         outcome.bytes = session.body.size();
-        if (!outcome.saved)
+        if (outcome.saved)
+            outcome.warning = session.warningText;
+        else
             outcome.reason = !session.errorText.isEmpty() ? session.errorText : QStringLiteral("file not written");
     } catch (const std::exception &e) {
         outcome.reason = QString::fromLocal8Bit(e.what());
@@ -124,8 +127,10 @@ void DownPicFunc(AppState &app, WindowServices &w, const DownloadBatch &batch)
     if (threads.empty()) {
         // Not a single worker could start: every picture counts as finished (and failed).
         for (int i = 0; i < total; ++i) {
-            const PictureOutcome outcome{batch.addresses.value(i), batch.folder + batch.fileNames.value(i), false,
-                                         QStringLiteral("worker could not start"), 0};
+            PictureOutcome outcome;
+            outcome.address = batch.addresses.value(i);
+            outcome.file = batch.folder + batch.fileNames.value(i);
+            outcome.reason = QStringLiteral("worker could not start");
             app.AddOutcome(outcome);
             w.PictureFinished(outcome);
         }

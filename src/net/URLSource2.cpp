@@ -1,8 +1,11 @@
 #include "net/URLSource2.h"
 
 #include "net/CookieStore.h"
+#include "net/HostThrottle.h"
 #include "text/StringCtrl.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -18,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -44,15 +48,36 @@ int statusOf(const QByteArray &statusLine)
     return parts.size() >= 2 ? parts[1].toInt() : 0;
 }
 
-bool hasHeader(const QByteArray &block, const QByteArray &name)
+// The value of the first header line of that name in a response's header block.
+std::optional<QByteArray> headerValue(const QByteArray &block, const QByteArray &name)
 {
     const QByteArray lower = name.toLower();
     const QList<QByteArray> lines = block.split('\n');
     for (const QByteArray &line : lines) {
         if (line.size() > lower.size() && line[lower.size()] == ':' && line.left(lower.size()).toLower() == lower)
-            return true;
+            return line.mid(lower.size() + 1).trimmed();
     }
-    return false;
+    return std::nullopt;
+}
+
+bool hasHeader(const QByteArray &block, const QByteArray &name)
+{
+    return headerValue(block, name).has_value();
+}
+
+// How long a response's Retry-After asks the client to wait, in ms: delay seconds or
+// an HTTP date (as libcurl reads dates); -1 without a readable one.
+qint64 retryAfterMs(const QByteArray &headers)
+{
+    const std::optional<QByteArray> value = headerValue(headers, "Retry-After");
+    if (!value || value->isEmpty())
+        return -1;
+    if (std::all_of(value->begin(), value->end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return value->size() > 9 ? std::numeric_limits<qint64>::max() : value->toLongLong() * 1000;
+    const time_t at = curl_getdate(value->constData(), nullptr);
+    if (at == time_t(-1))
+        return -1;
+    return std::max<qint64>(0, qint64(at) * 1000 - QDateTime::currentMSecsSinceEpoch());
 }
 
 QString errorFor(CURLcode rc, const char *detail)
@@ -268,6 +293,7 @@ struct CUrlSession::Impl {
     quint64 capBytes = 0;
     bool refuseHtml = false;
     bool hopeless = false;     // the failure would repeat on another try
+    bool cutShort = false;     // a picture that came whole by HTTP lacks its end
     Clock::time_point lastData;
 
     // A compressed page is inflated as it arrives, the output thrown away, so that the
@@ -372,10 +398,14 @@ struct CUrlSession::Impl {
             startCounting();
         if (status >= 400) {
             failure = QStringLiteral("HTTP %1").arg(status);
+            // The same answer again, but for a time-out (408), throttling (429) and
+            // the server's own errors (5xx).
+            hopeless = status < 500 && status != 408 && status != 429;
             return 0;
         }
         if (refuseHtml && contentTypeIsHtml(pending)) {
             failure = QStringLiteral("not a picture (text/html)");
+            hopeless = true;
             return 0;
         }
         QString rest = q->headerText;
@@ -392,11 +422,12 @@ struct CUrlSession::Impl {
             }
             if (declared < minBytes) {
                 failure = QStringLiteral("too small");
+                hopeless = true;
                 return 0;
             }
             if ((maxBytes && declared > maxBytes) || declared > capBytes) {
                 failure = QStringLiteral("too large");
-                hopeless = declared > capBytes;
+                hopeless = true;
                 return 0;
             }
         }
@@ -412,7 +443,7 @@ struct CUrlSession::Impl {
         const quint64 have = quint64(q->body.size());
         if ((maxBytes && have > maxBytes) || have > capBytes) {
             failure = QStringLiteral("too large");
-            hopeless = have > capBytes;
+            hopeless = true;
             return 0;
         }
         if (!countInflated(data, size)) {
@@ -426,6 +457,8 @@ struct CUrlSession::Impl {
     bool run(const ST_URLREQUEST &request, unsigned options);
     CURLcode transfer(const ST_URLREQUEST &request, Clock::time_point headersDeadline);
     bool pause(const ST_URLREQUEST &request, qint64 ms);
+    bool awaitTurn(const ST_URLREQUEST &request, const QString &host);
+    static qint64 backoffMs(const ST_URLREQUEST &request, int attempt);
     void writeFile(const QString &path);
 };
 
@@ -477,11 +510,17 @@ bool CUrlSession::Request(const ST_URLREQUEST &request, unsigned options)
 bool CUrlSession::Fetch(const ST_URLREQUEST &request, unsigned options)
 {
     d->aborted = false;
+    warningText.clear();
     if (request.attempts == 0) {
         errorText = QStringLiteral("no attempts");
         return false;
     }
-    for (int attempt = 0; attempt < request.attempts; ++attempt) {
+    const QString host = HostThrottle::HostKey(request.url);
+    QByteArray cutDigest; // of an earlier body that came whole by HTTP but cut short
+    int tries = request.attempts;
+    for (int attempt = 1;; ++attempt) {
+        if (!d->awaitTurn(request, host))
+            return false;
         if (d->run(request, options)) {
             if (request.minTextLength == 0)
                 return true;
@@ -493,15 +532,38 @@ bool CUrlSession::Fetch(const ST_URLREQUEST &request, unsigned options)
             if (quint64(text.size()) > request.minTextLength)
                 return true;
             errorText = QStringLiteral("too short");
+        } else if (d->cutShort) {
+            const QByteArray digest = QCryptographicHash::hash(body, QCryptographicHash::Sha256);
+            if (digest == cutDigest) {
+                // The same bytes twice: the site keeps the picture that way.
+                errorText.clear();
+                warningText = QStringLiteral("the site keeps it cut short");
+                if (!request.savePath.isEmpty())
+                    d->writeFile(request.savePath);
+                return true;
+            }
+            if (cutDigest.isEmpty())
+                tries = std::max(tries, attempt + 1);
+            cutDigest = digest;
         }
-        if (d->stopRequested(request) || d->hopeless)
+        if (d->stopRequested(request))
             return false;
-        // The pause is there for the next try; after the last one it would only keep a
-        // worker (or the list thread) idle.
-        if (attempt + 1 < request.attempts && !d->pause(request, qint64(request.retryDelaySeconds) * 1000))
+
+        // The pause before the next try: the back-off, or what the site asks if longer.
+        qint64 wait = Impl::backoffMs(request, attempt);
+        const qint64 asked = statusCode == 429 || statusCode == 503 ? retryAfterMs(headerText.toLatin1()) : -1;
+        if (asked > qint64(request.retryAfterMaxMs)) {
+            errorText += QStringLiteral(" (asked to wait %1 s)").arg(asked / 1000);
+            return false;
+        }
+        wait = std::max(wait, asked);
+        if (statusCode == 429 || asked >= 0)
+            HostThrottle::Hold(host, wait);
+        if (d->hopeless || attempt >= tries)
+            return false;
+        if (!d->pause(request, wait))
             return false;
     }
-    return false;
 }
 
 bool CUrlSession::Impl::run(const ST_URLREQUEST &request, unsigned)
@@ -516,6 +578,7 @@ bool CUrlSession::Impl::run(const ST_URLREQUEST &request, unsigned)
     cookieSet = false;
     failure.clear();
     hopeless = false;
+    cutShort = false;
     errorBuffer[0] = 0;
     minBytes = quint64(request.minSizeKB) * 1024;
     maxBytes = quint64(request.maxSizeKB) * 1024;
@@ -572,20 +635,28 @@ bool CUrlSession::Impl::run(const ST_URLREQUEST &request, unsigned)
     }
     if (rc != CURLE_OK) {
         q->errorText = errorFor(rc, errorBuffer);
-        hopeless = rc == CURLE_TOO_MANY_REDIRECTS;
+        hopeless = rc == CURLE_TOO_MANY_REDIRECTS || rc == CURLE_URL_MALFORMAT || rc == CURLE_COULDNT_RESOLVE_HOST;
         return false;
     }
+    // The body ended where HTTP said it would; without a length or chunks, the end of
+    // the connection ended it, which a broken connection does as well.
+    const QByteArray headers = q->headerText.toLatin1();
+    const bool whole = hasHeader(headers, "Content-Length")
+                       || headerValue(headers, "Transfer-Encoding").value_or(QByteArray()).toLower().contains("chunked");
     const quint64 size = quint64(q->body.size());
     if (size < minBytes) {
         q->errorText = QStringLiteral("too small");
+        hopeless = whole;
         return false;
     }
     if (maxBytes && size > maxBytes) {
         q->errorText = QStringLiteral("too large");
+        hopeless = true;
         return false;
     }
     if (request.refusePartialPicture && !IsPictureComplete(q->body.constData(), q->body.size())) {
         q->errorText = QStringLiteral("incomplete picture");
+        cutShort = whole;
         return false;
     }
     if (!request.savePath.isEmpty())
@@ -646,6 +717,29 @@ bool CUrlSession::Impl::pause(const ST_URLREQUEST &request, qint64 ms)
         // No transfer is in the multi handle: this waits for the time or for Abort().
         curl_multi_poll(multi, nullptr, 0, int(std::min<qint64>(left, kAbortPollMs)), nullptr);
     }
+}
+
+bool CUrlSession::Impl::awaitTurn(const ST_URLREQUEST &request, const QString &host)
+{
+    for (;;) {
+        const qint64 ms = HostThrottle::TryStart(host, request.requestGapMs);
+        if (ms == 0)
+            return true;
+        if (!pause(request, ms)) {
+            q->errorText = QStringLiteral("aborted");
+            return false;
+        }
+    }
+}
+
+qint64 CUrlSession::Impl::backoffMs(const ST_URLREQUEST &request, int attempt)
+{
+    if (request.backoffBaseMs == 0)
+        return qint64(request.retryDelaySeconds) * 1000;
+    const qint64 full =
+        std::min<qint64>(qint64(request.backoffBaseMs) << std::min(attempt - 1, 20), request.backoffMaxMs);
+    // "Equal jitter": at least half of the pause, the rest drawn at random.
+    return full - QRandomGenerator::global()->bounded(full / 2 + 1);
 }
 
 void CUrlSession::Impl::writeFile(const QString &path)

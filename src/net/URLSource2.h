@@ -19,8 +19,9 @@
 //   target's folder and is renamed over the target when complete, so a failed or
 //   stopped request leaves no file behind; a process killed in between can leave a
 //   temporary file, which RemoveStaleTempFiles clears on the next visit of the folder;
-// - a body above the hard cap and a redirect loop are not fetched again: another try
-//   would only give the same.
+// - Fetch tells a failure that another try would only repeat from one that may pass;
+//   it waits before each try as the back-off, the site's Retry-After and the process-wide
+//   pacing per host (HostThrottle) ask.
 #pragma once
 
 #include <QByteArray>
@@ -87,6 +88,17 @@ struct ST_URLREQUEST {
     uint32_t minTextLength = 0; // Fetch accepts a body only if longer than this; 0 = no check
     uint8_t attempts = 1;      // tries made by Fetch
     uint8_t retryDelaySeconds = 1; // pause after each failed try but the last
+    // Exponential back-off instead of retryDelaySeconds, when set: the pause after failed
+    // try k is backoffBaseMs * 2^(k-1), at most backoffMaxMs, less a random part of up to
+    // a half (so that workers failing together do not come back together).
+    uint32_t backoffBaseMs = 0;
+    uint32_t backoffMaxMs = 30000;
+    // A 429 or 503 answer's Retry-After (seconds or an HTTP date) lengthens the pause to
+    // what the site asks; a wait above this fails the request at once instead.
+    uint32_t retryAfterMaxMs = 120000;
+    // Least time between the starts of two requests to this request's host (host and
+    // port), across every session of the process; 0: none.
+    uint32_t requestGapMs = 0;
     // A response declaring itself an HTML page fails before its body is read: a picture
     // request must never save a site's error page as a picture.
     bool refuseHtml = false;
@@ -110,6 +122,18 @@ public:
     // 400 and passed the size limits.
     bool Request(const ST_URLREQUEST &request, unsigned options = 0);
     // Request with retries and the minTextLength check; attempts 0 sends nothing.
+    // - Each try first waits its turn at the host (HostThrottle: holds and requestGapMs).
+    // - A failure that another try would only repeat ends it at once: a status from 400
+    //   to 499 but 408 and 429, a size outside the limits, an HTML page for a picture, a
+    //   body above the hard cap, a redirect loop, an unknown host, a bad address.
+    //   Time-outs, resets, truncated bodies, 408, 429 and 5xx are tried again.
+    // - A 429, and a 503 with Retry-After, hold the host for every session until this
+    //   session's next try is due: the site asked the client to slow down, not one
+    //   connection.
+    // - With refusePartialPicture, a body that arrived whole by HTTP (its declared length
+    //   or the chunked end) but ends before its picture's end is fetched once more, also
+    //   past `attempts`. If the same bytes come back, the site keeps the picture that way:
+    //   they are saved and warningText says so. A short read stays a failure.
     bool Fetch(const ST_URLREQUEST &request, unsigned options = 0);
     // The body of the last request as text (charset rules, then DecodeHtmlEntities).
     QString GetText(unsigned options) const;
@@ -141,6 +165,8 @@ public:
     // succeeded but savePath could not be written; empty otherwise.
     QString errorText;
     bool savedToFile = false; // savePath was written completely and renamed into place
+    // Why Fetch's success is not quite one ("the site keeps it cut short"); empty otherwise.
+    QString warningText;
 
 private:
     struct Impl;

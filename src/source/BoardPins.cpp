@@ -19,7 +19,7 @@ void EnumeratePins(AppState &app, WindowServices &w, int albumIndex)
     CUrlSession session;
     ST_URLREQUEST req(QString(), QString(), app.timings.pageTimeoutMs);
     req.headers = QStringLiteral("Accept-Encoding: gzip, deflate\r\n");
-    req.attempts = 1;
+    app.ApplyRetryPolicy(req);
     req.minTextLength = 0;
     req.shouldAbort = [&app] { return app.DownState == 3 || app.bQuit; };
 

@@ -111,6 +111,7 @@ ListOutcome ReadBoardPage(AppState &app, WindowServices &w, const QString &addre
     req.headers = QStringLiteral("Accept-Encoding: gzip, deflate\r\n");
     req.attempts = app.timings.boardAttempts;
     req.retryDelaySeconds = app.timings.boardRetryDelaySeconds;
+    app.ApplyPacing(req);
     req.minTextLength = 100;
     req.shouldAbort = stopRequested;
     req.url = address;
@@ -236,6 +237,7 @@ void AddAlbumRow(AppState &app, WindowServices &w, int albumIndex)
         const QString file = tmp + QStringLiteral("%1.jpg").arg(albumIndex);
         ST_URLREQUEST req(r.strCoverUrl, file, app.timings.pageTimeoutMs);
         req.shouldAbort = [&app] { return app.bQuit.load() || app.ConvertState == 2; };
+        app.ApplyPacing(req);
         CUrlSession session;
         if (session.Fetch(req, FETCH_CACHE_WRITE | FETCH_CACHE_READ) && session.savedToFile) {
             const int image = w.AddThumbnail(file);

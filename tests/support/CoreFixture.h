@@ -25,6 +25,8 @@ protected:
         app->timings.boardAttempts = 1;
         app->timings.boardRetryDelaySeconds = 0;
         app->timings.pictureStepTimeoutMs = 5000;
+        app->timings.backoffBaseMs = 20;
+        app->timings.backoffMaxMs = 200;
         app->Initialise();
         app->ready = 1;
         w = std::make_unique<RecordingServices>(app.get());
