@@ -34,6 +34,7 @@ if [[ "$mode" == "--tsan" ]]; then
     "DownloadRunTest:*"
     "BoardReadTest:*"
     "UrlSessionTest:*"
+    "RetryTest:*"
     "FaultsTest:Faults.TwoThousandPicturesWithOneInTenFailing"
   )
   build=build-tsan

@@ -556,9 +556,11 @@ bool CUrlSession::Fetch(const ST_URLREQUEST &request, unsigned options)
             errorText += QStringLiteral(" (asked to wait %1 s)").arg(asked / 1000);
             return false;
         }
-        wait = std::max(wait, asked);
+        // Everyone waits as long as the site asked; without a Retry-After, a 429 holds
+        // them for this session's back-off.
         if (statusCode == 429 || asked >= 0)
-            HostThrottle::Hold(host, wait);
+            HostThrottle::Hold(host, asked >= 0 ? asked : wait);
+        wait = std::max(wait, asked);
         if (d->hopeless || attempt >= tries)
             return false;
         if (!d->pause(request, wait))

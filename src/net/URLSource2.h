@@ -127,9 +127,10 @@ public:
     //   to 499 but 408 and 429, a size outside the limits, an HTML page for a picture, a
     //   body above the hard cap, a redirect loop, an unknown host, a bad address.
     //   Time-outs, resets, truncated bodies, 408, 429 and 5xx are tried again.
-    // - A 429, and a 503 with Retry-After, hold the host for every session until this
-    //   session's next try is due: the site asked the client to slow down, not one
-    //   connection.
+    // - A 429, and a 503 with Retry-After, hold the host for every session as long as
+    //   the site asked (a 429 without Retry-After: this try's back-off): the site asked
+    //   the client to slow down, not one connection. A Retry-After above
+    //   retryAfterMaxMs ends the request at once ("HTTP 429 (asked to wait N s)").
     // - With refusePartialPicture, a body that arrived whole by HTTP (its declared length
     //   or the chunked end) but ends before its picture's end is fetched once more, also
     //   past `attempts`. If the same bytes come back, the site keeps the picture that way:
