@@ -5,7 +5,7 @@
 #   scripts/test.sh --sanitize   AddressSanitizer + UBSan build in build-asan/: the core,
 #                                the CLI, the board site and every suite but the GUI's
 #   scripts/test.sh --tsan       ThreadSanitizer build in build-tsan/: the download run,
-#                                board reading and HTTP session suites and the
+#                                board reading, HTTP session and retry suites and the
 #                                2,000-picture run of the worker pool
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -4,9 +4,11 @@
 // of the DownloadList and starts the coordinator DownPicFunc, which runs up to
 // runDownSet.wThreads workers. Each worker is a thread that keeps one CUrlSession (and
 // so its kept-alive connection) and takes the next picture in list order until none is
-// left, so every picture is handed out exactly once and in order. A stop (bStopWorkers)
-// aborts the transfers in flight at once; their pictures leave no file. The coordinator
-// joins its workers, reports the batch to the window and clears bWorkersBusy.
+// left, so every picture is handed out exactly once and in order. A picture is tried as
+// AppState::ApplyRetryPolicy says; a 429 holds every worker (HostThrottle). A stop
+// (bStopWorkers) aborts the transfers in flight and the waits at once; their pictures
+// leave no file. The coordinator joins its workers, reports the batch to the window and
+// clears bWorkersBusy.
 #pragma once
 
 #include <QString>
