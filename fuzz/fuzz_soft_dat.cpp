@@ -1,5 +1,6 @@
 // LoadSettings of arbitrary soft.dat bytes: the corrections hold for every site mode,
-// every other byte is kept, the file is rewritten whole, and loading again changes nothing.
+// every other byte is kept, the file is left as it was, loading again changes nothing,
+// and saving one change writes the whole corrected image with that change.
 #include "FuzzSupport.h"
 
 #include "settings/SoftData.h"
@@ -45,14 +46,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     FUZZ_CHECK(Image(loaded) == Image(expected));
 
-    QFile file(path);
-    FUZZ_CHECK(file.open(QIODevice::ReadOnly));
-    FUZZ_CHECK(file.readAll() == Image(loaded));
-    file.close();
+    const auto fileBytes = [&] {
+        QFile file(path);
+        FUZZ_CHECK(file.open(QIODevice::ReadOnly));
+        return file.readAll();
+    };
+    FUZZ_CHECK(fileBytes() == QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
 
     ST_SOFTDATA again;
     LoadSettings(again, folder);
     FUZZ_CHECK(Image(again) == Image(loaded));
+
+    ST_SOFTDATA changed = loaded;
+    changed.DownSet[SITE_MODE_BOARD].wMaxKB = uint16_t(changed.DownSet[SITE_MODE_BOARD].wMaxKB + 1);
+    FUZZ_CHECK(SaveSettingsChanges(changed, loaded, folder));
+    FUZZ_CHECK(fileBytes() == Image(changed));
+    FUZZ_CHECK(Image(loaded) == Image(changed));
 
     // The history of the file takes a new entry without reading past its fields.
     const QString entry = QStringLiteral("http://127.0.0.1/boards/%1/").arg(size);

@@ -777,8 +777,8 @@ void CAmbrelDlg::ToggleOption(uint16_t flag)
             options &= uint16_t(~OPT_TAOBAO_DESC);
         if (flag == OPT_TAOBAO_DESC && (options & OPT_TAOBAO_DESC))
             options &= uint16_t(~OPT_TAOBAO_MAIN);
-        SaveSettings(m_app.settings, m_app.profile.configFolder());
     }
+    m_app.SaveSettingsNow();
     RefreshSettingsMenu();
 }
 
@@ -792,9 +792,11 @@ void CAmbrelDlg::OnDownloadSettings()
     CDlgDownSet dialog(&record, this);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    std::lock_guard lock(m_app.settingsMutex);
-    m_app.settings.DownSet[SITE_MODE_BOARD] = record;
-    SaveSettings(m_app.settings, m_app.profile.configFolder());
+    {
+        std::lock_guard lock(m_app.settingsMutex);
+        m_app.settings.DownSet[SITE_MODE_BOARD] = record;
+    }
+    m_app.SaveSettingsNow();
 }
 
 void CAmbrelDlg::OnNamingSettings()
@@ -807,11 +809,13 @@ void CAmbrelDlg::OnNamingSettings()
     CDlgSaveSet dialog(&record, this);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    std::lock_guard lock(m_app.settingsMutex);
-    // The option bits are the menu's; the dialog does not own them.
-    record.wOptions = m_app.settings.SaveSet[SITE_MODE_BOARD].wOptions;
-    m_app.settings.SaveSet[SITE_MODE_BOARD] = record;
-    SaveSettings(m_app.settings, m_app.profile.configFolder());
+    {
+        std::lock_guard lock(m_app.settingsMutex);
+        // The option bits are the menu's; the dialog does not own them.
+        record.wOptions = m_app.settings.SaveSet[SITE_MODE_BOARD].wOptions;
+        m_app.settings.SaveSet[SITE_MODE_BOARD] = record;
+    }
+    m_app.SaveSettingsNow();
 }
 
 QDialog *CAmbrelDlg::CreateAboutBox()

@@ -553,7 +553,7 @@ int RunCli(const QStringList &arguments)
                              QStringLiteral("Also run the boards listed in FILE, one address a line (- reads standard "
                                             "input; blank lines and lines starting with # are skipped)."),
                              QStringLiteral("FILE"));
-    QCommandLineOption info(QStringLiteral("info"), QStringLiteral("Only read the boards and print one JSON line per album."));
+    QCommandLineOption info(QStringLiteral("info"), QStringLiteral("Only read the boards and print one JSON line per album; writes nothing in the working folder."));
     QCommandLineOption json(QStringLiteral("json"),
                             QStringLiteral("Print one JSON object per picture on standard output as it finishes, then "
                                            "one summary object; the human summary goes to standard error."));
@@ -678,6 +678,8 @@ int RunCli(const QStringList &arguments)
         }
     }
     AppState app(QDir(workFolder).absolutePath());
+    // A look at a board changes nothing in the working folder, unless asked to.
+    app.writesSettingsFiles = !parser.isSet(info) || parser.isSet(saveSettings);
     app.Initialise();
 
     // This run's settings: the stored records with the options applied.
@@ -756,12 +758,14 @@ int RunCli(const QStringList &arguments)
         app.saveSetOverride = names;
     }
     if (parser.isSet(saveSettings)) {
-        std::lock_guard lock(app.settingsMutex);
-        app.settings.DownSet[SITE_MODE_BOARD] = down;
-        app.settings.SaveSet[SITE_MODE_BOARD] = names;
-        if (parser.isSet(save))
-            RememberText(app.settings.SavePathHistory, savePath);
-        SaveSettings(app.settings, app.profile.configFolder());
+        {
+            std::lock_guard lock(app.settingsMutex);
+            app.settings.DownSet[SITE_MODE_BOARD] = down;
+            app.settings.SaveSet[SITE_MODE_BOARD] = names;
+            if (parser.isSet(save))
+                RememberText(app.settings.SavePathHistory, savePath);
+        }
+        app.SaveSettingsNow();
         if (!SaveRequestSettings(app.requests, app.profile.optionsFile()))
             writeErr(QStringLiteral("corvadin: %1 could not be written\n").arg(app.profile.optionsFile()));
     }

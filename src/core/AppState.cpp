@@ -19,10 +19,12 @@ void AppState::Initialise()
 {
     {
         std::lock_guard lock(settingsMutex);
-        LoadSettings(settings, profile.configFolder());
+        LoadSettings(settings, profile.configFolder(), writesSettingsFiles);
+        m_storedSettings = settings;
     }
     requests = LoadRequestSettings(profile.optionsFile());
     CookieStore::Open(profile.cookieFile());
+    CookieStore::SetSaving(writesSettingsFiles);
 }
 
 void AppState::ApplyRetryPolicy(ST_URLREQUEST &request) const
@@ -77,10 +79,15 @@ QString AppState::StartupSavePath() const
     return folder;
 }
 
-void AppState::SaveSettingsNow()
+bool AppState::SaveSettingsNow()
 {
     std::lock_guard lock(settingsMutex);
-    SaveSettings(settings, profile.configFolder());
+    return saveSettingsLocked();
+}
+
+bool AppState::saveSettingsLocked()
+{
+    return writesSettingsFiles && SaveSettingsChanges(settings, m_storedSettings, profile.configFolder());
 }
 
 bool AppState::RememberAndSave(char16_t (&history)[HISTORY_COUNT][HISTORY_UNITS], const QString &text)
@@ -88,7 +95,7 @@ bool AppState::RememberAndSave(char16_t (&history)[HISTORY_COUNT][HISTORY_UNITS]
     std::lock_guard lock(settingsMutex);
     const bool added = RememberText(history, text);
     if (added)
-        SaveSettings(settings, profile.configFolder());
+        saveSettingsLocked();
     return added;
 }
 

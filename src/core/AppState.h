@@ -59,6 +59,9 @@ public:
 
     // Loads soft.dat (creating it on the first run), corvadin.ini and the cookie store.
     void Initialise();
+    // False: this process reads soft.dat and cookies.txt but never writes them, not even
+    // on the first run (corvadin-cli --info). Set before Initialise().
+    bool writesSettingsFiles = true;
 
     // The retry policy of picture and pin-page requests: 1 + requests.retries tries with
     // exponential back-off, then what ApplyPacing sets.
@@ -68,10 +71,12 @@ public:
     void ApplyPacing(ST_URLREQUEST &request) const;
 
     // Copies of the active site mode's records (with the run overrides, if any), and
-    // saving the image.
+    // saving the image: only what this process changed in `settings` since it loaded or
+    // last saved it goes into soft.dat, merged with what other processes wrote there
+    // (SaveSettingsChanges). Answers false when the file could not be written.
     ST_DOWNSET DownSet() const;
     ST_SAVESET SaveSet() const;
-    void SaveSettingsNow();
+    bool SaveSettingsNow();
     // RememberText on one of the two histories, saving the image when the text was put
     // at its top; answers whether it was.
     bool RememberAndSave(char16_t (&history)[HISTORY_COUNT][HISTORY_UNITS], const QString &text);
@@ -142,6 +147,9 @@ public:
     bool shuttingDown = false; // guarded by threadsMutex
 
 private:
+    bool saveSettingsLocked();
+
+    ST_SOFTDATA m_storedSettings{}; // `settings` as loaded or last saved (settingsMutex)
     mutable std::mutex m_summaryMutex;
     RunSummary m_summary;
 };

@@ -1,8 +1,10 @@
 #include "net/CookieStore.h"
 
+#include "platform/FileLock.h"
 #include "platform/SaveFile.h"
 
 #include <QFile>
+#include <QMap>
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QStringList>
@@ -21,9 +23,12 @@ struct Store {
     // One lock per kind of shared data, as libcurl asks for.
     std::mutex locks[CURL_LOCK_DATA_LAST];
 
-    std::mutex admin; // guards handle and path
+    std::mutex admin; // guards handle, path and stored
     CURL *handle = nullptr; // reads and writes the shared cookie jar
     QString path;
+    // This process's persistent cookies as it last loaded or wrote them, by cookieKey:
+    // what a save compares against to find what this process changed.
+    QMap<QString, QString> stored;
     std::atomic<bool> changed {false};
     std::atomic<bool> saving {true};
     std::once_flag exitHook;
@@ -122,17 +127,85 @@ void addLinesLocked(Store &s, const QStringList &lines)
     }
 }
 
+// Holders keep the lock for one read and one write of a small file; a process that
+// waits this long is facing a stuck holder and gives up this save.
+constexpr int kLockWaitMs = 10000;
+
+// What makes two lines the same cookie: domain (ignoring case and a leading dot),
+// subdomain flag, path and name, as libcurl tells its cookies apart.
+QString cookieKey(const CookieStore::Entry &e)
+{
+    QString domain = e.domain.toLower();
+    if (domain.startsWith(QLatin1Char('.')))
+        domain.remove(0, 1);
+    return domain + QLatin1Char('\t') + (e.includeSubdomains ? QLatin1Char('T') : QLatin1Char('F')) + QLatin1Char('\t') +
+           e.path + QLatin1Char('\t') + e.name;
+}
+
+// The cookies among `lines` that belong in the file, by key: those with an expiry that
+// has not passed. Lines the store cannot read back are left out.
+QMap<QString, QString> persistentCookies(const QStringList &lines, qint64 now)
+{
+    QMap<QString, QString> out;
+    for (const QString &line : lines) {
+        const std::optional<CookieStore::Entry> e = CookieStore::Entry::FromLine(line);
+        if (e && e->expires > 0 && e->expires >= now)
+            out.insert(cookieKey(*e), e->Line());
+    }
+    return out;
+}
+
+QStringList fileLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+}
+
 bool saveLocked(Store &s)
 {
     if (s.path.isEmpty() || !s.saving)
         return false;
     s.changed = false; // a change from now on is saved by the next call
-    const QStringList lines = linesLocked(s);
-    QByteArray text = "# Netscape HTTP Cookie File\n# Written by Corvadin.\n\n";
-    for (const QString &line : lines)
-        text += line.toUtf8() + '\n';
-    // The file holds session secrets: owner only.
-    return SaveFileAtomically(s.path, text, true);
+    const qint64 now = qint64(std::time(nullptr));
+    const QMap<QString, QString> mine = persistentCookies(linesLocked(s), now);
+    const QMap<QString, QString> before = persistentCookies(s.stored.values(), now);
+    QStringList changed;
+    for (auto it = mine.cbegin(); it != mine.cend(); ++it) {
+        if (before.value(it.key()) != it.value())
+            changed.append(it.key());
+    }
+    for (auto it = before.cbegin(); it != before.cend(); ++it) {
+        if (!mine.contains(it.key()))
+            changed.append(it.key());
+    }
+    if (changed.isEmpty()) {
+        s.stored = mine;
+        return true;
+    }
+
+    FileLock lock(s.path + QStringLiteral(".lock"));
+    QMap<QString, QString> merged;
+    if (lock.lock(kLockWaitMs)) {
+        merged = persistentCookies(fileLines(s.path), now);
+        for (const QString &key : std::as_const(changed)) {
+            if (mine.contains(key))
+                merged.insert(key, mine.value(key));
+            else
+                merged.remove(key);
+        }
+        QByteArray text = "# Netscape HTTP Cookie File\n# Written by Corvadin.\n\n";
+        for (const QString &line : std::as_const(merged))
+            text += line.toUtf8() + '\n';
+        // The file holds session secrets: owner only.
+        if (SaveFileAtomically(s.path, text, true)) {
+            s.stored = mine;
+            return true;
+        }
+    }
+    s.changed = true; // the changes stay for the next save
+    return false;
 }
 
 } // namespace
@@ -241,9 +314,11 @@ void CookieStore::Open(const QString &path)
         std::lock_guard<std::mutex> lock(s.admin);
         s.path = path;
         curl_easy_setopt(s.handle, CURLOPT_COOKIELIST, "ALL");
-        QFile file(path);
-        if (!path.isEmpty() && file.open(QIODevice::ReadOnly))
-            addLinesLocked(s, QString::fromUtf8(file.readAll()).split(QLatin1Char('\n')));
+        // A session cookie in the file (written by an earlier version) ended with the
+        // process that received it.
+        if (!path.isEmpty())
+            addLinesLocked(s, persistentCookies(fileLines(path), qint64(std::time(nullptr))).values());
+        s.stored = persistentCookies(linesLocked(s), qint64(std::time(nullptr)));
         s.changed = false;
         s.saving = true;
     }

@@ -77,11 +77,38 @@ template <int N> void SetFieldText(char16_t (&field)[N], const QString &text, in
     SetFieldText(field, N, text, maxChars);
 }
 
-// Fills the image from workFolder + "soft.dat", applies the corrections and, when the
-// file could not be read, the first-run defaults; then saves. workFolder ends in a separator.
-void LoadSettings(ST_SOFTDATA &data, const QString &workFolder);
-// Writes the whole image atomically; a file that cannot be written is silently left alone.
-// Answers whether it was written (callers of the original design ignore it).
+// Reading and writing "soft.dat" (workFolder ends in a separator). Several processes
+// may share one working folder (the window, corvadin-cli runs): a process writes the file
+// only when it changed something, and then only what it changed, so that a change
+// another process saved meanwhile stays. Every write takes the lock "soft.dat.lock"
+// beside the file (platform/FileLock), rereads the file and replaces it atomically.
+//
+// Out-of-range thread and time-out values are corrected whenever the file is read; a
+// load does not write the corrected values back (a load is a read, and every reader
+// corrects the same way); the next save writes them.
+
+// Fills the image from the file and applies the corrections. When the file cannot be
+// read, the first-run defaults apply and, with `create`, the file is created with them
+// (unless another process created it meanwhile: then that one is read). An existing
+// file is never written. Answers whether the image came from a file.
+bool LoadSettings(ST_SOFTDATA &data, const QString &workFolder, bool create = true);
+
+// Writes into the file what `mine` changed since `base` (the image as loaded or last
+// saved by this process): under the lock it rereads the file and puts over it each
+// field whose value differs between base and mine (MergeSettings), then replaces the
+// file. On success base becomes mine. Writes nothing and answers true when nothing
+// changed; answers false when the file could not be locked or written (base stays, so
+// the next save tries again).
+bool SaveSettingsChanges(const ST_SOFTDATA &mine, ST_SOFTDATA &base, const QString &workFolder);
+
+// What SaveSettingsChanges writes: `disk` with this process's changes put over it.
+// A field is a number or text of a record, each option bit of wOptions on its own; of
+// the two histories, the entries mine holds and base lacked go on top of disk's, oldest
+// first (RememberText), so entries another process added stay too.
+ST_SOFTDATA MergeSettings(const ST_SOFTDATA &disk, const ST_SOFTDATA &base, const ST_SOFTDATA &mine);
+
+// Replaces the file with the whole image, under the lock. Answers whether it was
+// written; a file that cannot be written is left alone.
 bool SaveSettings(const ST_SOFTDATA &data, const QString &workFolder);
 
 // Puts text at the top of a five-entry history unless it has 400 or more characters or

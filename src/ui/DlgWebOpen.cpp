@@ -50,6 +50,9 @@ CLoginProfile::CLoginProfile(const QString &folder, QObject *parent) : QObject(p
     m_profile = new QWebEngineProfile(QStringLiteral("corvadin"), this);
     m_profile->setPersistentStoragePath(folder);
     m_profile->setCachePath(QDir(folder).filePath(QStringLiteral("cache")));
+    // Only cookies with an expiry go to the folder; a session cookie (a login made
+    // without "stay logged in") ends with the process, as in the session's store.
+    m_profile->setPersistentCookiesPolicy(QWebEngineProfile::AllowPersistentCookies);
 
     QWebEngineCookieStore *cookies = m_profile->cookieStore();
     connect(cookies, &QWebEngineCookieStore::cookieAdded, this, &CLoginProfile::OnCookieAdded);

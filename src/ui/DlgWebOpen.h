@@ -8,6 +8,8 @@
 // the login. When it is created it hands the session's cookies to the browser first.
 // Each cookie stays with the hosts it belongs to: it is copied with its own domain,
 // host-only flag, path, secure and HttpOnly flags and expiry, never to another domain.
+// A cookie without an expiry lives as long as the process, in the browser as in the
+// session's store: neither the browser's folder nor cookies.txt keeps it.
 //
 // GUI thread only. The main window owns its CLoginProfile and its login windows (as
 // children) and destroys the windows before the profile, whose pages must go first.

@@ -69,7 +69,7 @@ protected:
         return n;
     }
 
-    static constexpr const char *kStoredJar = "# Netscape HTTP Cookie File\n127.0.0.1\tFALSE\t/\tFALSE\t0\tearlier\tkept\n";
+    static constexpr const char *kStoredJar = "# Netscape HTTP Cookie File\n127.0.0.1\tFALSE\t/\tFALSE\t4102444800\tearlier\tkept\n";
 
     Sandbox sandbox;
     BoardSite site;
@@ -113,20 +113,30 @@ TEST_F(CookiesCli, ALoginCookieFromTheFileOpensAProtectedBoard)
     }
 }
 
-TEST_F(CookiesCli, SaveSettingsKeepsTheImportedCookies)
+TEST_F(CookiesCli, SaveSettingsKeepsTheImportedCookiesThatHaveAnExpiry)
 {
-    const QString file = cookieFile("#HttpOnly_127.0.0.1\tFALSE\t/\tFALSE\t0\tcorvadin_session\t" + token() + "\n");
+    // A login kept until 2100, and a session cookie (expiry 0), which serves this run only.
+    const QString file = cookieFile("#HttpOnly_127.0.0.1\tFALSE\t/\tFALSE\t4102444800\tcorvadin_session\t" + token() + "\n"
+                                    "127.0.0.1\tFALSE\t/\tFALSE\t0\tcorvadin_short\tx\n");
     const Result r = run({QStringLiteral("--cookies"), file, QStringLiteral("--save-settings"), QStringLiteral("--info"),
                           site.boardUrl(QStringLiteral("21"))});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QByteArray jar = sandbox.read(QStringLiteral("work/cookies.txt"));
-    EXPECT_TRUE(jar.contains("#HttpOnly_127.0.0.1\tFALSE\t/\tFALSE\t0\tcorvadin_session\t" + token()));
+    EXPECT_TRUE(jar.contains("#HttpOnly_127.0.0.1\tFALSE\t/\tFALSE\t4102444800\tcorvadin_session\t" + token()));
     EXPECT_TRUE(jar.contains("\tearlier\tkept"));
+    EXPECT_FALSE(jar.contains("corvadin_short"));
     EXPECT_EQ(QFile::permissions(work() + QStringLiteral("/cookies.txt")) & 0x0077, 0);
 
     // The next run needs no --cookies.
     const Result again = run({QStringLiteral("--info"), site.boardUrl(QStringLiteral("21"))});
     EXPECT_EQ(again.exitCode, 0) << again.err.toStdString();
+
+    // A login that was only a session cookie is gone with the run that imported it.
+    sandbox.write(QStringLiteral("work/cookies.txt"), kStoredJar);
+    const Result session = run({QStringLiteral("--cookies"), cookieFile("127.0.0.1\tFALSE\t/\tFALSE\t0\tcorvadin_session\t" + token() + "\n"),
+                                QStringLiteral("--save-settings"), QStringLiteral("--info"), site.boardUrl(QStringLiteral("21"))});
+    ASSERT_EQ(session.exitCode, 0) << session.err.toStdString();
+    EXPECT_FALSE(sandbox.read(QStringLiteral("work/cookies.txt")).contains("corvadin_session"));
 }
 
 TEST_F(CookiesCli, AMalformedFileIsRefusedWholeNamingTheLine)

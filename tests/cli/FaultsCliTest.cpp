@@ -306,7 +306,7 @@ TEST_P(FaultsCliWrites, FailThosePicturesAndTheRunGoesOn)
     const QString album = save(root) + QStringLiteral("/u/t/");
     // soft.dat exists from an earlier run; this run would save it (a new address in the
     // history), which must leave it whole even when the write fails.
-    const Result info = run(root, {QStringLiteral("--info"), site.boardUrl(QStringLiteral("1001"))});
+    const Result info = run(root, {QStringLiteral("--save-settings"), QStringLiteral("--info"), site.boardUrl(QStringLiteral("1001"))});
     ASSERT_EQ(info.exitCode, 0) << info.err.toStdString();
     const QByteArray soft = readFile(work(root) + QStringLiteral("/soft.dat"));
     ASSERT_EQ(soft.size(), 19808);

@@ -103,7 +103,7 @@ TEST_F(SoftDataTest, ReadsFieldsAtTheirOffsets)
     EXPECT_EQ(file(), image);
 }
 
-TEST_F(SoftDataTest, CorrectsThreadsAndTimeoutAndWritesBackAtOnce)
+TEST_F(SoftDataTest, CorrectsThreadsAndTimeoutInMemoryAndWritesThemWithTheNextChange)
 {
     QByteArray image = validImage();
     PutU16(image, DownSetAt(18) + 4, 20);
@@ -123,10 +123,18 @@ TEST_F(SoftDataTest, CorrectsThreadsAndTimeoutAndWritesBackAtOnce)
     EXPECT_EQ(data.DownSet[4].wThreads, 15);
     EXPECT_EQ(data.DownSet[4].wTimeout, 30);
 
+    // A load is a read: another process may be writing the file right now.
+    EXPECT_EQ(file(), image);
+
+    ST_SOFTDATA base = data;
+    SetFieldText(data.SaveSet[18].szPrefix, QStringLiteral("p"));
+    ASSERT_TRUE(SaveSettingsChanges(data, base, box.path()));
     const QByteArray written = file();
     ASSERT_EQ(written.size(), kImageSize);
     EXPECT_EQ(GetU16(written, DownSetAt(18) + 4), 5);
     EXPECT_EQ(GetU16(written, DownSetAt(18) + 6), 30);
+    EXPECT_EQ(GetU16(written, DownSetAt(4) + 6), 30);
+    EXPECT_EQ(GetU16(written, SaveSetAt(18)), u'p');
 }
 
 TEST_F(SoftDataTest, FirstRunCreatesFileWithDefaults)
@@ -172,16 +180,23 @@ TEST_F(SoftDataTest, ShortFileReadsTailAsZeroWithoutDefaults)
     EXPECT_EQ(data.SaveSet[7].wOptions, 0);
     EXPECT_EQ(data.SaveSet[8].byNameBase, 0);
     EXPECT_EQ(FieldText(data.SaveSet[17].szPrefix), QString());
-    EXPECT_EQ(file().size(), kImageSize);
+    EXPECT_EQ(file(), image);
 }
 
 TEST_F(SoftDataTest, EmptyFileCountsAsRead)
 {
     writeFile(QByteArray());
-    LoadSettings(data, box.path());
+    EXPECT_TRUE(LoadSettings(data, box.path()));
     EXPECT_EQ(data.DownSet[18].wThreads, 5);
     EXPECT_EQ(FieldText(data.SaveSet[17].szPrefix), QString());
-    EXPECT_EQ(file().size(), kImageSize);
+    EXPECT_EQ(file(), QByteArray());
+}
+
+TEST_F(SoftDataTest, AReadOnlyLoadCreatesNothing)
+{
+    EXPECT_FALSE(LoadSettings(data, box.path(), false));
+    EXPECT_EQ(FieldText(data.SaveSet[17].szPrefix), QStringLiteral("?2) ")); // the defaults, in memory
+    EXPECT_EQ(filesBelow(box.path()), QStringList());
 }
 
 TEST_F(SoftDataTest, UnwritableFolderWorksInMemory)
@@ -198,9 +213,9 @@ TEST_F(SoftDataTest, UnwritableFolderWorksInMemory)
 
 TEST_F(SoftDataTest, SaveReplacesWholeFile)
 {
-    writeFile(QByteArray(30000, 'z')); // too long: only the image is read, then rewritten
+    writeFile(QByteArray(30000, 'z')); // too long: only the image is read
     LoadSettings(data, box.path());
-    EXPECT_EQ(file().size(), kImageSize);
+    EXPECT_EQ(file().size(), 30000);
 
     SetFieldText(data.SaveSet[18].szPrefix, QStringLiteral("p"));
     ASSERT_TRUE(SaveSettings(data, box.path()));

@@ -374,30 +374,37 @@ TEST_F(UrlSessionTest, LeftoversOfALyingAnswerDoNotSpoilTheNextRequest)
     EXPECT_EQ(failed, 0);
 }
 
-TEST_F(UrlSessionTest, CookieSetOnOneThreadIsSentFromAnotherAndSaved)
+TEST_F(UrlSessionTest, CookieSetOnOneThreadIsSentFromAnotherAndSavedWhenItHasAnExpiry)
 {
     Sandbox box;
     const QString jar = box.file(QStringLiteral("cookies.txt"));
     CookieStore::Open(jar);
     std::thread([&] {
         CUrlSession s;
-        EXPECT_TRUE(s.Request(request(QStringLiteral("setc"), QStringLiteral("setcookie=corvadin_probe=v42"))));
+        // A login kept for a day, and one without an expiry: a session cookie.
+        EXPECT_TRUE(s.Request(request(QStringLiteral("setc"), QStringLiteral("setcookie=corvadin_probe=v42%3B%20Max-Age=86400"
+                                                                             "&setcookie=corvadin_short=v7"))));
     }).join();
     std::thread([&] {
         CUrlSession s;
         EXPECT_TRUE(s.Request(request(QStringLiteral("sendc"), {}, 5000, QStringLiteral("/t/echo"))));
     }).join();
     EXPECT_TRUE(site->requests().constLast().header("Cookie").contains("corvadin_probe=v42"));
+    EXPECT_TRUE(site->requests().constLast().header("Cookie").contains("corvadin_short=v7"));
 
-    // Saved by the response that set it, owner-only, and loaded by the next Open.
+    // Saved by the response that set it, owner-only, and loaded by the next Open; the
+    // session cookie lived as long as this "process" (until the next Open) and never
+    // reached the disk.
     ASSERT_TRUE(QFileInfo::exists(jar));
     EXPECT_EQ(QFile::permissions(jar) & (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteGroup
                                          | QFileDevice::WriteOther),
               QFileDevice::Permissions());
+    EXPECT_FALSE(box.read(QStringLiteral("cookies.txt")).contains("corvadin_short"));
     CookieStore::Clear();
     EXPECT_TRUE(CookieStore::Lines().isEmpty());
     CookieStore::Open(jar);
     EXPECT_TRUE(CookieStore::Lines().join(QLatin1Char('\n')).contains(QLatin1String("corvadin_probe")));
+    EXPECT_FALSE(CookieStore::Lines().join(QLatin1Char('\n')).contains(QLatin1String("corvadin_short")));
     CookieStore::Open(QString()); // stop saving into the sandbox
 }
 

@@ -208,7 +208,7 @@ protected:
 
 } // namespace
 
-TEST_F(LoginTest, LoggingInUnlocksAProtectedBoardAlsoAfterARestart)
+TEST_F(LoginTest, LoggingInToStayUnlocksAProtectedBoardAlsoAfterARestart)
 {
     // Without a login the site refuses the board, and the window says so.
     ListProtectedBoard(QStringLiteral("获取相册失败：网站答复 HTTP 403"));
@@ -217,12 +217,13 @@ TEST_F(LoginTest, LoggingInUnlocksAProtectedBoardAlsoAfterARestart)
     ASSERT_TRUE(waitFor([&] { return prompts.messages.size() == 1; }, 5s));
     EXPECT_TRUE(prompts.messages[0].contains(QStringLiteral("<登录>"))) << prompts.messages[0].toStdString();
 
-    // "自定义登录", then the login page typed into the address field and Enter.
+    // "自定义登录", then the login page typed into the address field and Enter; the user
+    // ticks "stay logged in", so the login cookie has an expiry.
     menuEntry(SiteModes::LOGIN_CUSTOM_ID)->trigger();
     CDlgWebOpen *login = window->LoginWindow();
     ASSERT_NE(login, nullptr);
     EXPECT_EQ(login->AddressField()->text(), SiteTexts::ProductPage());
-    login->AddressField()->setText(site->baseUrl() + QStringLiteral("/login"));
+    login->AddressField()->setText(site->baseUrl() + QStringLiteral("/login?remember=1"));
     QTest::keyClick(login->AddressField(), Qt::Key_Return);
     ASSERT_TRUE(waitFor([&] { return StoredCookie(QLatin1String(kSession)).has_value(); }, 20s))
         << "the browser's login cookie never reached the session";
@@ -254,6 +255,31 @@ TEST_F(LoginTest, LoggingInUnlocksAProtectedBoardAlsoAfterARestart)
     CUrlSession session;
     ASSERT_TRUE(session.Request(ST_URLREQUEST(site->baseUrl() + QStringLiteral("/t/echo"), QString(), 3000)));
     EXPECT_TRUE(CookieHeaderOf(QStringLiteral("/t/echo")).contains(QByteArray(kSession) + '=' + site->sessionToken().toUtf8()));
+}
+
+TEST_F(LoginTest, ALoginWithoutStayLoggedInEndsWithTheProcess)
+{
+    CDlgWebOpen *login = OpenLogin(site->baseUrl() + QStringLiteral("/login"));
+    ASSERT_TRUE(waitFor([&] { return StoredCookie(QLatin1String(kSession)).has_value(); }, 20s));
+    EXPECT_EQ(StoredCookie(QLatin1String(kSession))->expires, 0);
+    CUrlSession session;
+    ASSERT_TRUE(session.Request(ST_URLREQUEST(site->baseUrl() + QStringLiteral("/t/echo"), QString(), 3000)));
+    EXPECT_TRUE(CookieHeaderOf(QStringLiteral("/t/echo")).contains(kSession)) << "the session lacks the login";
+    login->close();
+    QCoreApplication::processEvents(); // the queued save
+    EXPECT_FALSE(sandbox.read(QStringLiteral("work/cookies.txt")).contains(kSession)) << "a session login on disk";
+
+    // A restart: neither the session's store nor the browser has it.
+    window.reset();
+    app.reset();
+    MakeCore();
+    EXPECT_FALSE(StoredCookie(QLatin1String(kSession)).has_value());
+    site->clearRequests();
+    OpenLogin(site->baseUrl() + QStringLiteral("/t/echo"));
+    ASSERT_TRUE(waitFor([&] { return site->requestCount(QStringLiteral("/t/echo")) > 0; }, 20s));
+    EXPECT_FALSE(CookieHeaderOf(QStringLiteral("/t/echo")).contains(kSession)) << "the browser kept the session login";
+    QTest::qWait(200); // whatever the browser reports of its store
+    EXPECT_FALSE(StoredCookie(QLatin1String(kSession)).has_value());
 }
 
 TEST_F(LoginTest, LoggingOutInTheBrowserDropsTheCookieFromTheSession)

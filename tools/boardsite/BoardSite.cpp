@@ -294,6 +294,26 @@ struct BoardSite::Impl {
         return !stopping;
     }
 
+    bool boardHeld(const QString &id)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (const Board &b : std::as_const(boards)) {
+            if (b.id == id)
+                return b.holdBoardPage;
+        }
+        return false;
+    }
+
+    // Wakes the held board pages to look again; taking waitMutex first makes sure no
+    // waiter is between its look and its wait.
+    void wakeWaiters()
+    {
+        {
+            std::lock_guard<std::mutex> lock(waitMutex);
+        }
+        waitCv.notify_all();
+    }
+
     void reindex()
     {
         keys.clear();
@@ -678,6 +698,15 @@ void BoardSite::Impl::handleBoard(const httplib::Request &req, httplib::Response
         if (found && isPinPage)
             pinPageNumber = ++pinPageRequests[id];
     }
+    if (found && b.holdBoardPage && !isPinPage) {
+        std::unique_lock<std::mutex> lock(waitMutex);
+        waitCv.wait(lock, [&] { return stopping.load() || !boardHeld(id); });
+        std::lock_guard<std::mutex> boardsLock(mutex);
+        for (const Board &candidate : std::as_const(boards)) {
+            if (candidate.id == id)
+                b = candidate;
+        }
+    }
     Delivery d;
     d.rate = o.bandwidthBytesPerSec;
     if (!found) {
@@ -935,13 +964,15 @@ void BoardSite::Impl::setupRoutes()
         pause(latency);
         return httplib::Server::HandlerResponse::Unhandled;
     });
-    server.Get("/login", [this](const httplib::Request &, httplib::Response &res) {
+    server.Get("/login", [this](const httplib::Request &req, httplib::Response &res) {
         QString t;
         {
             std::lock_guard<std::mutex> lock(mutex);
             t = token;
         }
-        res.set_header("Set-Cookie", std::string(kSessionCookie) + "=" + toStd(t) + "; Path=/");
+        const bool remember = req.get_param_value("remember") == "1";
+        res.set_header("Set-Cookie", std::string(kSessionCookie) + "=" + toStd(t) + "; Path=/" +
+                                         (remember ? "; Max-Age=2592000" : ""));
         Delivery d;
         d.bytes = htmlMessage(200, QStringLiteral("已登录 (logged in)"));
         d.contentType = "text/html; charset=utf-8";
@@ -1084,23 +1115,26 @@ void BoardSite::setOptions(const Options &options)
 
 void BoardSite::addBoard(const Board &board)
 {
-    std::lock_guard<std::mutex> lock(d->mutex);
-    for (Board &b : d->boards) {
-        if (b.id == board.id) {
-            b = board;
-            d->reindex();
-            return;
-        }
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        auto it = std::find_if(d->boards.begin(), d->boards.end(), [&](const Board &b) { return b.id == board.id; });
+        if (it != d->boards.end())
+            *it = board;
+        else
+            d->boards.append(board);
+        d->reindex();
     }
-    d->boards.append(board);
-    d->reindex();
+    d->wakeWaiters();
 }
 
 void BoardSite::removeBoard(const QString &id)
 {
-    std::lock_guard<std::mutex> lock(d->mutex);
-    d->boards.removeIf([&](const Board &b) { return b.id == id; });
-    d->reindex();
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        d->boards.removeIf([&](const Board &b) { return b.id == id; });
+        d->reindex();
+    }
+    d->wakeWaiters();
 }
 
 BoardSite::Board BoardSite::board(const QString &id) const

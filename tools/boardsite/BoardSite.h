@@ -30,7 +30,9 @@
 //                              429 and 503 answers carry Options::retryAfterSeconds.
 //                              Boards with inventPins also answer keys "<id>_inv<pin id>"
 //                              (2 KB JPEGs) for pins they made up.
-//   /login                     sets corvadin_session=<sessionToken()>; Path=/
+//   /login                     sets corvadin_session=<sessionToken()>; Path=/, a session
+//                              cookie; /login?remember=1 (the "stay logged in" box) gives
+//                              it a Max-Age of 30 days
 //   /logout                    expires that cookie.
 //
 // Test routes for the HTTP session, driven by query parameters:
@@ -121,6 +123,9 @@ public:
                                           // this fault (a status fault or Reset) ...
         int pinPageFaultTimes = 0;        // ... the first N of them; 0: every one
         bool repeatFirstPage = false; // pin pages ignore the cursor: always the newest pins
+        bool holdBoardPage = false;  // the board page is answered only once the board is
+                                     // replaced by one without the hold (addBoard), or at
+                                     // stop(): a test decides when a reader gets it
         QByteArray rawPage;          // when not empty, the board page is exactly these
                                      // bytes (text/html; charset=utf-8), for pages that
                                      // break the usual layout
