@@ -5,8 +5,8 @@
 #   scripts/test.sh --sanitize   AddressSanitizer + UBSan build in build-asan/: the core,
 #                                the CLI, the board site and every suite but the GUI's
 #   scripts/test.sh --tsan       ThreadSanitizer build in build-tsan/: the download run,
-#                                board reading, HTTP session and retry suites and the
-#                                2,000-picture run of the worker pool
+#                                board reading, HTTP session, retry and shared-files
+#                                suites and the 2,000-picture run of the worker pool
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,6 +35,7 @@ if [[ "$mode" == "--tsan" ]]; then
     "BoardReadTest:*"
     "UrlSessionTest:*"
     "RetryTest:*"
+    "SharedFilesTest:*"
     "FaultsTest:Faults.TwoThousandPicturesWithOneInTenFailing"
   )
   build=build-tsan

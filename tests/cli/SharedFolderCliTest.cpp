@@ -33,13 +33,17 @@ protected:
         site.addBoard(held);
     }
 
+    // Nothing the programs did went into the home folder.
+    void TearDown() override { EXPECT_TRUE(entriesIn(home()).isEmpty()) << entriesIn(home()).join(u' ').toStdString(); }
+
     QString work() const { return sandbox.path() + QStringLiteral("work"); }
     QString save() const { return sandbox.path() + QStringLiteral("save"); }
+    QString home() const { return sandbox.path() + QStringLiteral("home"); }
 
     std::unique_ptr<QProcess> start(const QString &program, const QStringList &args)
     {
         auto p = std::make_unique<QProcess>();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = sandboxedEnvironment(home());
         env.insert(QStringLiteral("CORVADIN_SITE_HOST"), site.hostPort());
         env.insert(QStringLiteral("CORVADIN_IMAGE_HOST"), site.hostPort());
         p->setProcessEnvironment(env);
@@ -49,7 +53,7 @@ protected:
     }
     std::unique_ptr<QProcess> startCli(const QStringList &args)
     {
-        return start(QStringLiteral(CORVADIN_CLI_PATH), QStringList{QStringLiteral("-w"), work()} + args);
+        return start(QStringLiteral(CORVADIN_CLI_PATH), QStringList{QStringLiteral("-w"), work(), QStringLiteral("-o"), save()} + args);
     }
     static Result finish(QProcess &p)
     {
@@ -61,7 +65,7 @@ protected:
     // it has read soft.dat and cookies.txt.
     std::unique_ptr<QProcess> startHeldRun(const QStringList &extra = {})
     {
-        auto run = startCli(extra + QStringList{QStringLiteral("-o"), save(), site.boardUrl(held.id)});
+        auto run = startCli(extra + QStringList{site.boardUrl(held.id)});
         EXPECT_TRUE(waitFor([&] { return site.requestCount(QStringLiteral("/boards/31/")) > 0; }, 20s));
         return run;
     }
