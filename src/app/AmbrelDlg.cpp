@@ -880,6 +880,10 @@ void CAmbrelDlg::OnDownloadCommand()
 {
     if (m_closing)
         return;
+    // "终止下载" pressed just as the run ended (its done look still queued) is a late
+    // stop, not a new run.
+    if (m_downloadLook && m_app.DownState == 0)
+        return;
     RefreshBoxTexts();
     DownloadCommand(m_app, *this);
 }
@@ -984,6 +988,7 @@ void CAmbrelDlg::ListFinished(const ListOutcome &outcome)
 void CAmbrelDlg::ShowDownloading()
 {
     OnGui([this] {
+        m_downloadLook = true;
         m_downloadButton->setText(QStringLiteral("终止下载"));
         m_siteMode->setEnabled(false);
         m_listButton->setEnabled(false);
@@ -1000,6 +1005,7 @@ void CAmbrelDlg::ShowDownloadDone()
             std::lock_guard lock(m_progressMutex);
             m_pendingProgress.clear(); // older than the end of the run
         }
+        m_downloadLook = false;
         m_downloadButton->setText(QStringLiteral("下载"));
         m_siteMode->setEnabled(true);
         m_listButton->setEnabled(true);

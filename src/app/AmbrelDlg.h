@@ -250,6 +250,7 @@ private:
     QPointer<CSplashScreenEx> m_splash;
 
     bool m_listRunning = false;   // the list-running look is on (links stay disabled)
+    bool m_downloadLook = false;  // the downloading look is on ("终止下载")
 
     // Box texts for the run threads, refreshed on the GUI thread.
     mutable std::mutex m_boxMutex;

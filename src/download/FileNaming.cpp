@@ -367,7 +367,10 @@ void AddPicture(AppState &app, WindowServices &w, const QString &address,
 
     if ((set.wOptions & OPT_SKIP_DOWNLOADED) && !app.strLastPicture.isEmpty()
         && address == app.strLastPicture) {
-        app.DownState = 2;
+        // Ended early, unless a stop request came first: that one stays.
+        uint8_t state = app.DownState;
+        while (state != 3 && !app.DownState.compare_exchange_weak(state, 2)) {
+        }
         return;
     }
 

@@ -70,7 +70,9 @@ void RunDownload(AppState &app, WindowServices &w)
     }
     SetFolderTimes(base, QDateTime::currentSecsSinceEpoch());
 
-    app.DownState = 1;
+    // The download command has set 1; a stop it has taken since stays.
+    uint8_t idle = 0;
+    app.DownState.compare_exchange_strong(idle, 1);
     w.ShowDownloading();
     app.downloads.setFolder(base);
     app.runDownSet = app.DownSet();
@@ -90,7 +92,9 @@ void RunDownload(AppState &app, WindowServices &w)
     for (int h = 0; h < chosen.size() && app.DownState != 3; ++h) {
         const int i = chosen[h];
         app.downloads.reset(base);
-        app.DownState = 1;
+        // An album that ended early lets the next one run; a stop request stays.
+        uint8_t early = 2;
+        app.DownState.compare_exchange_strong(early, 1);
         w.SetPhaseText(QStringLiteral("正在下载第%1/%2个图集").arg(h + 1).arg(chosen.size()), ReportKind::AlbumStarted);
         w.SetProgressText(QStringLiteral("......"), ReportKind::AlbumCollecting);
 

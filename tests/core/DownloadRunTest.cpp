@@ -308,6 +308,19 @@ TEST_F(DownloadRun, StoppingDuringTheSecondOfThreeAlbums)
     }
 }
 
+TEST_F(DownloadRun, AStopTakenBeforeTheRunGotGoingIsKept)
+{
+    // "终止下载" pressed while the run thread was still making its folders.
+    const int album = addAlbum(site.board(QStringLiteral("1001")));
+    w->chosen = QList<int>{album};
+    app->DownState = 3;
+    RunDownload(*app, *w);
+    EXPECT_EQ(site.requestCount(QStringLiteral("/boards/1001/?")), 0);
+    EXPECT_TRUE(app->Summary().stopped);
+    EXPECT_EQ(w->LastPhase(), QStringLiteral("已终止下载"));
+    EXPECT_EQ(app->DownState, 0);
+}
+
 TEST_F(DownloadRun, OpenFolderAtTheEndWhenAsked)
 {
     editSaveSet([](ST_SAVESET &s) { s.wOptions |= OPT_OPEN_FOLDER; });

@@ -434,6 +434,32 @@ TEST_F(WindowTest, StopDuringDownloadLeavesOnlyCompletePictures)
     EXPECT_FALSE(QFile::exists(save + QStringLiteral("bob/Slow/pic.kzv"))); // no mark for a stopped album
 }
 
+TEST_F(WindowTest, StopWhilePagingReadsAsAStop)
+{
+    // Every answer takes a while: the stop lands while a pin page is on its way.
+    site->addBoard(BoardSite::makeBoard(QStringLiteral("32"), QStringLiteral("Pages"), QStringLiteral("dan"), 60, 4));
+    BoardSite::Options options = site->options();
+    options.latencyMs = 1500;
+    site->setOptions(options);
+    Start(site->boardUrl(QStringLiteral("32")));
+    button(1004)->click();
+    ASSERT_TRUE(waitFor([&] { return site->requestCount(QStringLiteral("/boards/32/?")) == 1; }, 10s));
+    ASSERT_EQ(text(1005), QStringLiteral("终止下载"));
+    EXPECT_EQ(app->bWorkersBusy, 0); // still collecting
+    button(1005)->click();
+    ASSERT_TRUE(waitPhase(QStringLiteral("已终止下载"), 1000ms)) << text(1009).toStdString();
+    EXPECT_EQ(text(1005), QStringLiteral("下载"));
+    EXPECT_EQ(text(1006), QString());
+    EXPECT_TRUE(app->Summary().stopped);
+    EXPECT_EQ(site->requestCount(QStringLiteral("/boards/32/?")), 1); // no page after the stop
+    EXPECT_TRUE(PictureFiles(save).isEmpty());                       // nothing downloaded
+    // "终止下载" pressed once more as the done look arrives starts no new run.
+    window->ShowDownloading(); // the look a late click still sees
+    button(1005)->click();
+    EXPECT_EQ(app->DownState, 0);
+    window->ShowDownloadDone();
+}
+
 TEST_F(WindowTest, ClosingDuringARunStopsAndJoinsEverything)
 {
     AddSlowBoard();
