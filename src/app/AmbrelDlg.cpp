@@ -24,6 +24,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -627,6 +628,8 @@ void CAmbrelDlg::OnThumbToggle()
     m_app.bThumbMode = thumbs ? 1 : 0;
     ApplyLinkStates();
     SetupColumns();
+    if (m_frame->title() != QStringLiteral("相册列表")) // a list was read: the rebuild shows all of it
+        m_frame->setTitle(AlbumCountCaption(m_app.albums.count()));
     try {
         m_rebuildThread = std::thread([this] { RebuildAlbumRows(m_app, *this); });
     } catch (const std::system_error &) {
@@ -677,15 +680,30 @@ void CAmbrelDlg::OnFilter()
     if (filter.exec() != QDialog::Accepted)
         return;
     WaitForRebuild();
-    m_app.strFilter = filter.Keyword();
+    const QString keyword = filter.Keyword();
+    m_app.strFilter = keyword;
     m_grid->CutToHeader();
     RebuildAlbumRows(m_app, *this); // on this thread: every service call runs at once
+    // The caption says that a filter is on and how much of the list it shows.
+    const int total = m_app.albums.count();
+    if (keyword.isEmpty())
+        m_frame->setTitle(AlbumCountCaption(total));
+    else
+        m_frame->setTitle(tr("相册列表(筛选“%1”：显示%2个，共%3个)")
+                              .arg(keyword)
+                              .arg(m_grid->RowCount() - m_grid->FixedRows())
+                              .arg(total));
+}
+
+QString CAmbrelDlg::AlbumCountCaption(int albums)
+{
+    return QStringLiteral("相册列表(共%1个)").arg(albums);
 }
 
 void CAmbrelDlg::OnExport()
 {
     if (!m_closing)
-        m_grid->ExportCsv();
+        m_grid->ExportCsv(ExistingSaveFolder());
 }
 
 void CAmbrelDlg::OnProductLink()
@@ -702,11 +720,25 @@ void CAmbrelDlg::RememberSavePath(const QString &path)
         m_savePath->AddItemText(path);
 }
 
+QString CAmbrelDlg::ExistingSaveFolder() const
+{
+    // The nearest folder that exists on the way to the save path (a folder not made yet
+    // opens its parent).
+    QString folder = m_savePath->currentText().trimmed();
+    while (!folder.isEmpty() && !QFileInfo(folder).isDir()) {
+        const QString parent = QFileInfo(QDir::cleanPath(folder)).path();
+        if (parent == QDir::cleanPath(folder) || parent == QLatin1String("."))
+            return {};
+        folder = parent;
+    }
+    return folder;
+}
+
 void CAmbrelDlg::OnChooseFolder()
 {
     if (m_closing)
         return;
-    QString folder = Prompts().ChooseFolder(this, QStringLiteral("请选择文件保存目录："));
+    QString folder = Prompts().ChooseFolder(this, QStringLiteral("请选择文件保存目录："), ExistingSaveFolder());
     if (folder.isEmpty())
         return;
     folder = withSeparator(QDir::toNativeSeparators(folder));

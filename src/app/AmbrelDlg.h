@@ -205,6 +205,11 @@ private:
     void OnStartupDone();
     void StartupWorker();
     void RememberSavePath(const QString &path);
+    // "相册列表(共%d个)", the caption of an unfiltered list.
+    static QString AlbumCountCaption(int albums);
+    // Where the folder browser and the export dialog open: the save path, or the nearest
+    // folder above it that exists; empty when there is none.
+    QString ExistingSaveFolder() const;
     void RefreshBoxTexts();
     void WaitForRebuild();
     void ApplyLinkStates();

@@ -60,8 +60,21 @@ void CDlgDownSet::OnOk()
 {
     const uint16_t threads = ReadWord(m_threads);
     const uint16_t timeout = ReadWord(m_timeout);
-    if (threads < 1 || threads > 15 || timeout < 10) {
-        Prompts().Message(this, QStringLiteral("参数错误"));
+    // Each wrong field is named with its range, and the first one takes the focus.
+    QStringList wrong;
+    QLineEdit *first = nullptr;
+    if (threads < 1 || threads > 15) {
+        wrong << tr("线程数应为 1 到 15");
+        first = m_threads;
+    }
+    if (timeout < 10) {
+        wrong << tr("超时应不少于 10 秒");
+        first = first ? first : m_timeout;
+    }
+    if (!wrong.isEmpty()) {
+        Prompts().Message(this, tr("参数错误：") + wrong.join(tr("；")));
+        first->setFocus();
+        first->selectAll();
         return;
     }
     m_record->wThreads = threads;

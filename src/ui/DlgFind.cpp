@@ -1,6 +1,7 @@
 #include "ui/DlgFind.h"
 
 #include "ui/MyGridCtrl.h"
+#include "ui/UserPrompts.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -83,7 +84,8 @@ void CDlgFind::Search(bool forward)
         return;
     // Nothing more in this direction: once more over the whole list from the far end.
     const int farEnd = forward ? m_grid->FixedRows() - 1 : m_grid->RowCount();
-    m_grid->FindText(farEnd, keyword, forward, ignoreCase, wholeCell);
+    if (m_grid->FindText(farEnd, keyword, forward, ignoreCase, wholeCell) == 0)
+        Prompts().Message(this, tr("找不到“%1”").arg(keyword));
 }
 
 void CDlgFind::OnNext()

@@ -42,7 +42,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
-    // FindText from the focus row, then once more from the far end.
+    // FindText from the focus row, then once more from the far end; a keyword found
+    // nowhere says so.
     void Search(bool forward);
 
     CMyGridCtrl *m_grid = nullptr;

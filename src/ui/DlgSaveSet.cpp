@@ -68,6 +68,10 @@ CDlgSaveSet::CDlgSaveSet(ST_SAVESET *record, QWidget *parent)
     nameGrid->addLayout(baseRow, 0, 2);
     nameGrid->addWidget(new QLabel(QStringLiteral("后缀")), 0, 3);
     nameGrid->addWidget(m_suffix, 0, 4);
+    auto *replaceLabel = new QLabel(tr("替换"));
+    replaceLabel->setObjectName(QStringLiteral("labelReplaceWhat"));
+    replaceLabel->setBuddy(m_replaceWhat);
+    nameGrid->addWidget(replaceLabel, 1, 0);
     nameGrid->addWidget(m_replaceWhat, 1, 1);
     nameGrid->addWidget(new QLabel(QStringLiteral("替换为")), 1, 2, Qt::AlignRight);
     nameGrid->addWidget(m_replaceWith, 1, 4);

@@ -255,9 +255,10 @@ int CMyGridCtrl::FocusRow() const
     return row < 0 ? -1 : row + m_fixedRows;
 }
 
-bool CMyGridCtrl::ExportCsv()
+bool CMyGridCtrl::ExportCsv(const QString &startFolder)
 {
-    const QString path = Prompts().SaveFileName(this, QStringLiteral("导出后，自行调整列宽(*.csv)"), QStringLiteral("csv"));
+    const QString path =
+        Prompts().SaveFileName(this, QStringLiteral("导出后，自行调整列宽(*.csv)"), QStringLiteral("csv"), startFolder);
     if (path.isEmpty())
         return false;
     return ExportCsvTo(path);

@@ -68,8 +68,9 @@ public:
     // Row of the current cell, -1 when none.
     int FocusRow() const;
 
-    // Asks for a file and writes rows 1.. as GBK CSV; false when cancelled or not written.
-    bool ExportCsv();
+    // Asks for a file (the dialog opens in startFolder) and writes rows 1.. as GBK CSV;
+    // false when cancelled or not written.
+    bool ExportCsv(const QString &startFolder = QString());
     bool ExportCsvTo(const QString &path) const;
 
 private:

@@ -18,13 +18,16 @@ public:
     {
         return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
     }
-    QString ChooseFolder(QWidget *parent, const QString &title) override
+    QString ChooseFolder(QWidget *parent, const QString &title, const QString &startFolder) override
     {
-        return QFileDialog::getExistingDirectory(parent, title);
+        return QFileDialog::getExistingDirectory(parent, title, startFolder);
     }
-    QString SaveFileName(QWidget *parent, const QString &filter, const QString &defaultSuffix) override
+    QString SaveFileName(QWidget *parent, const QString &filter, const QString &defaultSuffix,
+                         const QString &startFolder) override
     {
         QFileDialog dialog(parent);
+        if (!startFolder.isEmpty())
+            dialog.setDirectory(startFolder);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setNameFilter(filter);
         dialog.setDefaultSuffix(defaultSuffix);

@@ -53,8 +53,8 @@ public:
     QStringList messages;
     void Message(QWidget *, const QString &text, const QString &) override { messages << text; }
     bool AskYesNo(QWidget *, const QString &, const QString &) override { return false; }
-    QString ChooseFolder(QWidget *, const QString &) override { return {}; }
-    QString SaveFileName(QWidget *, const QString &, const QString &) override { return {}; }
+    QString ChooseFolder(QWidget *, const QString &, const QString &) override { return {}; }
+    QString SaveFileName(QWidget *, const QString &, const QString &, const QString &) override { return {}; }
     void OpenUrl(const QString &) override {}
 };
 

@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -35,8 +36,8 @@ public:
 
     void Message(QWidget *, const QString &text, const QString &) override { messages << text; }
     bool AskYesNo(QWidget *, const QString &, const QString &) override { return false; }
-    QString ChooseFolder(QWidget *, const QString &) override { return {}; }
-    QString SaveFileName(QWidget *, const QString &filter, const QString &) override
+    QString ChooseFolder(QWidget *, const QString &, const QString &) override { return {}; }
+    QString SaveFileName(QWidget *, const QString &filter, const QString &, const QString &) override
     {
         saveFilter = filter;
         return savePath;
@@ -409,20 +410,20 @@ TEST_F(GridTest, ExportInThumbnailModeSkipsTheFirstRowOfThumbnails)
 
 struct DownSetCase {
     const char *threads, *timeout, *minKB, *maxKB;
-    bool accepted;
-    ST_DOWNSET stored; // min, max, threads, timeout
+    const char *message; // nullptr: accepted
+    ST_DOWNSET stored;   // min, max, threads, timeout
 };
 
 TEST_F(WidgetsTest, DownSetValidatesBeforeStoring)
 {
     const ST_DOWNSET before{1, 2, 5, 30};
     const DownSetCase cases[] = {
-        {"0", "30", "0", "0", false, before},
-        {"16", "30", "0", "0", false, before},
-        {"5", "9", "0", "0", false, before},
-        {"-1", "30", "0", "0", false, before}, // 65535 workers
-        {"15", "10", "abc", "-1", true, {0, 65535, 15, 10}},
-        {" 1 ", "600", "70000", "2048", true, {4464, 2048, 1, 600}},
+        {"0", "30", "0", "0", "参数错误：线程数应为 1 到 15", before},
+        {"16", "30", "0", "0", "参数错误：线程数应为 1 到 15", before},
+        {"5", "9", "0", "0", "参数错误：超时应不少于 10 秒", before},
+        {"-1", "5", "0", "0", "参数错误：线程数应为 1 到 15；超时应不少于 10 秒", before}, // 65535 workers
+        {"15", "10", "abc", "-1", nullptr, {0, 65535, 15, 10}},
+        {" 1 ", "600", "70000", "2048", nullptr, {4464, 2048, 1, 600}},
     };
     for (const DownSetCase &c : cases) {
         SCOPED_TRACE(std::string(c.threads) + "/" + c.timeout + "/" + c.minKB + "/" + c.maxKB);
@@ -438,11 +439,17 @@ TEST_F(WidgetsTest, DownSetValidatesBeforeStoring)
         dialog.findChild<QLineEdit *>("edit1001")->setText(QString::fromLatin1(c.maxKB));
         dialog.findChild<QPushButton *>("button1023")->click();
 
-        EXPECT_EQ(dialog.isVisible(), !c.accepted);
-        EXPECT_EQ(prompts.messages, c.accepted ? QStringList() : QStringList{"参数错误"});
-        if (!c.accepted)
+        const bool accepted = c.message == nullptr;
+        EXPECT_EQ(dialog.isVisible(), !accepted);
+        // The message names the wrong fields and their ranges.
+        EXPECT_EQ(prompts.messages, accepted ? QStringList() : QStringList{QString::fromUtf8(c.message)});
+        if (!accepted) {
+            // The first wrong field takes the focus.
+            const char *first = c.message == std::string("参数错误：超时应不少于 10 秒") ? "edit1003" : "edit1002";
+            EXPECT_EQ(dialog.focusWidget(), dialog.findChild<QLineEdit *>(first));
             dialog.reject(); // closed another way afterwards
-        EXPECT_EQ(dialog.result(), c.accepted ? QDialog::Accepted : QDialog::Rejected);
+        }
+        EXPECT_EQ(dialog.result(), accepted ? QDialog::Accepted : QDialog::Rejected);
         EXPECT_EQ(record.wThreads, c.stored.wThreads);
         EXPECT_EQ(record.wTimeout, c.stored.wTimeout);
         EXPECT_EQ(record.wMinKB, c.stored.wMinKB);
@@ -461,6 +468,11 @@ TEST_F(WidgetsTest, SaveSetStoresAtMost38CharactersAndTheChoices)
     record.byFolderName = 0;
     CDlgSaveSet dialog(&record);
     EXPECT_EQ(dialog.findChild<QLineEdit *>("edit1001")->text(), "_x");
+    // Every box has its label; "替换" names the replace-what box.
+    auto *replaceLabel = dialog.findChild<QLabel *>("labelReplaceWhat");
+    ASSERT_NE(replaceLabel, nullptr);
+    EXPECT_EQ(replaceLabel->text(), QStringLiteral("替换"));
+    EXPECT_EQ(replaceLabel->buddy(), dialog.findChild<QLineEdit *>("edit1021"));
     EXPECT_TRUE(dialog.findChild<QRadioButton *>("radio1017")->isChecked());
     EXPECT_TRUE(dialog.findChild<QRadioButton *>("radio1019")->isChecked());
 
@@ -533,7 +545,7 @@ TEST_F(FindDialogTest, NextAndPreviousWrapAround)
     Press("button1006");
     EXPECT_EQ(grid.FocusRow(), 1) << "match case: CAT is nowhere, the selection stays";
     EXPECT_EQ(SelectedRows(), QList<int>{1});
-    EXPECT_TRUE(prompts.messages.isEmpty());
+    EXPECT_EQ(prompts.messages, QStringList{QStringLiteral("找不到“CAT”")}) << "a miss says so";
 }
 
 TEST_F(FindDialogTest, EmptyKeywordIsReportedOnce)

@@ -63,8 +63,17 @@ public:
         questions << title + QLatin1Char('|') + text;
         return answerYes;
     }
-    QString ChooseFolder(QWidget *, const QString &) override { return folder; }
-    QString SaveFileName(QWidget *, const QString &, const QString &) override { return {}; }
+    QStringList startFolders; // where the folder browser and the save-as dialog opened
+    QString ChooseFolder(QWidget *, const QString &, const QString &start) override
+    {
+        startFolders << start;
+        return folder;
+    }
+    QString SaveFileName(QWidget *, const QString &, const QString &, const QString &start) override
+    {
+        startFolders << start;
+        return {};
+    }
     void OpenUrl(const QString &target) override { opened << target; }
 };
 
@@ -705,6 +714,22 @@ TEST_F(WindowTest, DroppedItemsSetTheSaveFolder)
     EXPECT_EQ(FieldText(stored.SavePathHistory[0]), base + QStringLiteral("photos") + sep);
 }
 
+TEST_F(WindowTest, FolderAndExportDialogsOpenInTheSavePath)
+{
+    Start();
+    const QString missing = save + QStringLiteral("not") + QDir::separator() + QStringLiteral("yet");
+    ctl<QComboBox>(1000)->setEditText(missing); // nothing of it exists yet
+    window->OnExport();
+    QDir().mkpath(save);
+    ctl<QPushButton>(1007)->click();
+    window->OnExport();
+    ctl<QComboBox>(1000)->setEditText(save);
+    ctl<QPushButton>(1007)->click();
+    // The nearest folder that exists on the way to the save path.
+    EXPECT_EQ(prompts.startFolders, (QStringList{QDir::cleanPath(sandbox.path()), QDir::cleanPath(save),
+                                                 QDir::cleanPath(save), save}));
+}
+
 TEST_F(WindowTest, ChosenFolderAlreadyInTheHistoryLeavesItAlone)
 {
     Start();
@@ -759,12 +784,44 @@ TEST_F(WindowTest, FilterRebuildsOnlyMatchingRows)
     EXPECT_EQ(grid->CellText(2, 1), QStringLiteral("cats and dogs"));
     EXPECT_EQ(grid->ItemData(2, 0), 2);
     EXPECT_TRUE(app->strFilter.isEmpty());
-
-    // Select all chooses every album for a run.
+    // Select all chooses every album shown for a run.
     ctl<QCheckBox>(1012)->click();
     EXPECT_EQ(window->ChosenAlbums(), (QList<int>{1, 2}));
     ctl<QCheckBox>(1012)->click();
     EXPECT_TRUE(window->ChosenAlbums().isEmpty());
+    // The caption says a filter is on and how many albums it shows.
+    EXPECT_EQ(ctl<QGroupBox>(1011)->title(), QStringLiteral("相册列表(筛选“dogs”：显示2个，共3个)"));
+    const auto filterBy = [&](const QString &keyword) {
+        QTimer::singleShot(0, window.get(), [&] {
+            for (CDlgFind *box : window->findChildren<CDlgFind *>()) {
+                if (box->mode != 0)
+                    continue;
+                box->findChild<QLineEdit *>(QStringLiteral("edit1639"))->setText(keyword);
+                box->findChild<QPushButton *>(QStringLiteral("button1006"))->click();
+            }
+        });
+        window->OnFilter();
+    };
+    filterBy(QStringLiteral("xyz"));
+    EXPECT_EQ(grid->RowCount(), 1);
+    EXPECT_EQ(ctl<QGroupBox>(1011)->title(), QStringLiteral("相册列表(筛选“xyz”：显示0个，共3个)"));
+    filterBy(QString()); // no keyword: every album again
+    EXPECT_EQ(grid->RowCount(), 4);
+    EXPECT_EQ(ctl<QGroupBox>(1011)->title(), QStringLiteral("相册列表(共3个)"));
+
+    // A find that matches nothing says so; one that matches says nothing.
+    window->OnFind();
+    auto *keyword = window->FindBox()->findChild<QLineEdit *>(QStringLiteral("edit1639"));
+    auto *next = window->FindBox()->findChild<QPushButton *>(QStringLiteral("button1006"));
+    keyword->setText(QStringLiteral("xyz"));
+    next->click();
+    EXPECT_EQ(prompts.messages, QStringList{QStringLiteral("找不到“xyz”")});
+    keyword->setText(QStringLiteral("dogs"));
+    next->click();
+    EXPECT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(grid->FocusRow(), 2);
+    window->FindBox()->hide();
+
 }
 
 } // namespace
