@@ -367,7 +367,7 @@ void CAmbrelDlg::OnMenuCommand(QAction *action)
     default:
         // Login entries are those with a start page; import/export entries and the
         // spacer carry no action.
-        if (!SiteModes::LoginPage(action->data().toInt()).isEmpty())
+        if (!SiteModes::LoginPage(action->data().toInt(), m_app.site.HomePage()).isEmpty())
             OnLoginCommand(action->data().toInt());
         break;
     }
@@ -379,7 +379,7 @@ void CAmbrelDlg::OnMenuCommand(QAction *action)
 
 void CAmbrelDlg::OnLoginCommand(int id)
 {
-    QString start = SiteModes::LoginPage(id);
+    QString start = SiteModes::LoginPage(id, m_app.site.HomePage());
     if (start.isEmpty())
         return;
     if (id == ID_LOGIN_QQ) {
@@ -411,7 +411,7 @@ CDlgWebOpen *CAmbrelDlg::LoginWindow() const
 CLoginProfile *CAmbrelDlg::LoginProfile()
 {
     if (!m_loginProfile)
-        m_loginProfile = new CLoginProfile(m_app.profile.browserFolder(), this);
+        m_loginProfile = new CLoginProfile(m_app.profile.browserFolder(), m_app.profile.browserCacheFolder(), this);
     return m_loginProfile;
 }
 

@@ -135,7 +135,7 @@ public:
     CDlgWebOpen *OpenLoginWindow(const QString &startAddress);
     // The most recently opened login window (null before the first).
     CDlgWebOpen *LoginWindow() const;
-    // The login browser's profile, created on first use in <working folder>/browser/.
+    // The login browser's profile, created on first use in the profile's browser folders.
     CLoginProfile *LoginProfile();
     // Option toggle of a settings-menu entry: flips the flag (the TAOBAO pair excludes
     // each other) and saves the settings.

@@ -22,6 +22,11 @@ QString SiteConfig::BoardPrefix() const
     return QStringLiteral("http://") + siteHost + QStringLiteral("/boards/");
 }
 
+QString SiteConfig::HomePage() const
+{
+    return QStringLiteral("http://") + siteHost + QLatin1Char('/');
+}
+
 SiteConfig SiteConfig::Defaults()
 {
     return {QString::fromLatin1(BUILTIN_SITE_HOST), QString::fromLatin1(BUILTIN_IMAGE_HOST)};

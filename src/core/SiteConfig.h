@@ -16,6 +16,8 @@ struct SiteConfig {
 
     // "http://" + siteHost + "/boards/"
     QString BoardPrefix() const;
+    // "http://" + siteHost + "/": where "自定义登录" opens, to log in to the board site.
+    QString HomePage() const;
 
     static SiteConfig Load(const QString &iniFile); // the path of site.ini
     static SiteConfig Defaults();

@@ -3,9 +3,11 @@
 #include "net/CookieStore.h"
 
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -13,6 +15,8 @@
 #include <QLineEdit>
 #include <QNetworkCookie>
 #include <QPushButton>
+#include <QShortcut>
+#include <QStandardPaths>
 #include <QStringDecoder>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -41,15 +45,39 @@ bool utf8Text(const QByteArray &bytes, QString *text)
 // ---------------------------------------------------------------------------------------
 // CLoginProfile
 
-CLoginProfile::CLoginProfile(const QString &folder, QObject *parent) : QObject(parent), m_folder(folder)
+CLoginProfile::CLoginProfile(const QString &folder, const QString &cacheFolder, QObject *parent)
+    : QObject(parent), m_folder(folder)
 {
     // The browser's cookies and stored logins: the user alone may read them.
-    QDir().mkpath(folder);
-    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    for (const QString &f : {folder, cacheFolder}) {
+        QDir().mkpath(f);
+        QFile::setPermissions(f, ownerOnly);
+    }
+
+    // A named profile starts in the engine's default place, <application data>/
+    // QtWebEngine/<name>, and makes that folder (and later writes its preferences
+    // there) before it can be pointed at ours. What it makes there that did not exist
+    // before is removed again with the profile.
+    QStringList bases;
+    for (const auto location : {QStandardPaths::AppDataLocation, QStandardPaths::AppLocalDataLocation}) {
+        QString base = QStandardPaths::writableLocation(location);
+        if (base.isEmpty())
+            base = QDir::homePath() + QStringLiteral("/.") + QCoreApplication::applicationName();
+        if (!bases.contains(base))
+            bases << base;
+    }
+    for (const QString &base : std::as_const(bases)) {
+        const QString engine = base + QStringLiteral("/QtWebEngine");
+        if (!QFileInfo::exists(engine))
+            m_strays << engine;
+        if (!QFileInfo::exists(base))
+            m_strays << base;
+    }
 
     m_profile = new QWebEngineProfile(QStringLiteral("corvadin"), this);
     m_profile->setPersistentStoragePath(folder);
-    m_profile->setCachePath(QDir(folder).filePath(QStringLiteral("cache")));
+    m_profile->setCachePath(cacheFolder);
     // Only cookies with an expiry go to the folder; a session cookie (a login made
     // without "stay logged in") ends with the process, as in the session's store.
     m_profile->setPersistentCookiesPolicy(QWebEngineProfile::AllowPersistentCookies);
@@ -72,6 +100,16 @@ CLoginProfile::CLoginProfile(const QString &folder, QObject *parent) : QObject(p
 CLoginProfile::~CLoginProfile()
 {
     CookieStore::SaveIfChanged();
+    delete m_profile; // its last writes go before the strays do
+    m_profile = nullptr;
+    for (const QString &stray : std::as_const(m_strays)) {
+        // Only what the engine made: a folder that held something else stays.
+        QDir dir(stray);
+        if (stray.endsWith(QStringLiteral("/QtWebEngine")))
+            dir.removeRecursively();
+        else
+            QDir().rmdir(stray);
+    }
 }
 
 QString CLoginProfile::CookieLine(const QNetworkCookie &cookie)
@@ -212,6 +250,16 @@ CDlgWebOpen::CDlgWebOpen(QWebEngineProfile *profile, QWidget *owner)
     resize(kWidth, kHeight);
 
     connect(m_open, &QPushButton::clicked, this, &CDlgWebOpen::OnOpen);
+    // The field shows where the page is, unless the user is typing another address.
+    connect(m_browser, &QWebEngineView::urlChanged, this, [this](const QUrl &url) {
+        if (url.isEmpty() || (m_address->hasFocus() && m_address->isModified()))
+            return;
+        m_address->setText(url.toString());
+    });
+    // Esc closes the window wherever the focus is: the page does not swallow it.
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, this, &QDialog::reject);
 }
 
 void CDlgWebOpen::Initialise()

@@ -2,8 +2,8 @@
 // web service by hand and then closes it, and CLoginProfile, the one browser profile
 // that every login window uses.
 //
-// CLoginProfile keeps the browser's cookies, cache and storage in a folder of the
-// working folder and mirrors every cookie the browser holds, receives or drops into the
+// CLoginProfile keeps the browser's cookies and storage in the profile's browser folder
+// and its cache in the browser cache folder, and nothing anywhere else, and mirrors every cookie the browser holds, receives or drops into the
 // session's cookie store (net/CookieStore), so the next request of any thread carries
 // the login. When it is created it hands the session's cookies to the browser first.
 // Each cookie stays with the hosts it belongs to: it is copied with its own domain,
@@ -31,8 +31,9 @@ class QWebEngineProfile;
 class CLoginProfile : public QObject {
     Q_OBJECT
 public:
-    // folder: where the browser keeps its data (created, readable by the user alone).
-    explicit CLoginProfile(const QString &folder, QObject *parent = nullptr);
+    // folder: where the browser keeps its data, cacheFolder its cache (both created,
+    // readable by the user alone).
+    CLoginProfile(const QString &folder, const QString &cacheFolder, QObject *parent = nullptr);
     ~CLoginProfile() override;
 
     QWebEngineProfile *Profile() const { return m_profile; }
@@ -52,6 +53,9 @@ private:
 
     QString m_folder;
     QWebEngineProfile *m_profile = nullptr;
+    // Folders the engine made in its default place before it was pointed at ours; they
+    // go with the profile.
+    QStringList m_strays;
     bool m_saveQueued = false;
 };
 
@@ -83,6 +87,9 @@ public:
 
     // Centres the window on its owner; with a start address puts it into the address
     // field and opens it, else puts the clipboard's text into the field and opens nothing.
+    // From then on the field follows the page (links, redirects, forms), except while
+    // the user is editing it. Esc closes the window wherever the focus is, the page
+    // included.
     void Initialise();
     // "打开" (also Enter in the address field): opens the field's address.
     void OnOpen();

@@ -113,11 +113,11 @@ QStringList AlbumKindNames()
     return {QStringLiteral("QQ空间相册"), QStringLiteral("QQ群相册"), QStringLiteral("腾讯微博相册")};
 }
 
-QString LoginPage(int commandId)
+QString LoginPage(int commandId, const QString &siteHomePage)
 {
     for (const LoginEntry &entry : LOGIN_PAGES) {
         if (entry.id == commandId)
-            return entry.page ? QString::fromLatin1(entry.page) : SiteTexts::ProductPage();
+            return entry.page ? QString::fromLatin1(entry.page) : siteHomePage;
     }
     return {};
 }

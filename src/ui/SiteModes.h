@@ -29,8 +29,9 @@ inline constexpr const char *QQ_GROUP_PATTERN = "qun.qq.com";
 QStringList AlbumKindNames();
 
 // Login menu: command ids 32781..32815 (32795 is the custom entry, which opens the
-// product page). Answers the page for an id, empty for an id that has none.
-QString LoginPage(int commandId);
+// board site's home page, siteHomePage). Answers the page for an id, empty for an id
+// that has none.
+QString LoginPage(int commandId, const QString &siteHomePage);
 inline constexpr int LOGIN_FIRST_ID = 32781;
 inline constexpr int LOGIN_LAST_ID = 32815;
 inline constexpr int LOGIN_CUSTOM_ID = 32795;

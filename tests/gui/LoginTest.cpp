@@ -28,6 +28,7 @@
 #include <QNetworkCookie>
 #include <QPushButton>
 #include <QSet>
+#include <QStandardPaths>
 #include <QTest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -217,14 +218,17 @@ TEST_F(LoginTest, LoggingInToStayUnlocksAProtectedBoardAlsoAfterARestart)
     ASSERT_TRUE(waitFor([&] { return prompts.messages.size() == 1; }, 5s));
     EXPECT_TRUE(prompts.messages[0].contains(QStringLiteral("<登录>"))) << prompts.messages[0].toStdString();
 
-    // "自定义登录", then the login page typed into the address field and Enter; the user
-    // ticks "stay logged in", so the login cookie has an expiry.
+    // "自定义登录" opens the board site's home page; its "stay logged in" link leads on (the
+    // login cookie gets an expiry), and the address field follows the page.
     menuEntry(SiteModes::LOGIN_CUSTOM_ID)->trigger();
     CDlgWebOpen *login = window->LoginWindow();
     ASSERT_NE(login, nullptr);
-    EXPECT_EQ(login->AddressField()->text(), SiteTexts::ProductPage());
-    login->AddressField()->setText(site->baseUrl() + QStringLiteral("/login?remember=1"));
-    QTest::keyClick(login->AddressField(), Qt::Key_Return);
+    EXPECT_EQ(login->AddressField()->text(), site->baseUrl() + QStringLiteral("/"));
+    QWebEnginePage *page = login->Browser()->page();
+    ASSERT_TRUE(waitFor([&] { return page->title() == QStringLiteral("corvadin boardsite"); }, 20s)) << "no home page";
+    page->runJavaScript(QStringLiteral("document.querySelector('a[href=\"/login?remember=1\"]').click();"));
+    ASSERT_TRUE(waitFor([&] { return login->AddressField()->text() == site->baseUrl() + QStringLiteral("/login?remember=1"); }, 20s))
+        << "the address field stayed at " << login->AddressField()->text().toStdString();
     ASSERT_TRUE(waitFor([&] { return StoredCookie(QLatin1String(kSession)).has_value(); }, 20s))
         << "the browser's login cookie never reached the session";
     const CookieStore::Entry cookie = *StoredCookie(QLatin1String(kSession));
@@ -370,7 +374,7 @@ TEST_F(LoginTest, CookiesConvertBetweenBrowserAndStoreKeepingTheirScope)
 
 TEST_F(LoginTest, QqEntryOpensTheNumbersOwnSpaceOnlyForAlbumKindZero)
 {
-    const QString page = SiteModes::LoginPage(CAmbrelDlg::ID_LOGIN_QQ);
+    const QString page = SiteModes::LoginPage(CAmbrelDlg::ID_LOGIN_QQ, app->site.HomePage());
     Profile();
     // Site mode 0 shows the album-kind list.
     ctl<QComboBox>(1002)->setCurrentIndex(0);
@@ -417,8 +421,8 @@ TEST_F(LoginTest, TwoLoginEntriesLeaveTwoWindows)
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
     EXPECT_NE(first, second);
-    EXPECT_EQ(first->StartAddress(), SiteModes::LoginPage(32789));
-    EXPECT_EQ(second->StartAddress(), SiteTexts::ProductPage());
+    EXPECT_EQ(first->StartAddress(), SiteModes::LoginPage(32789, app->site.HomePage()));
+    EXPECT_EQ(second->StartAddress(), site->baseUrl() + QStringLiteral("/"));
     EXPECT_EQ(window->findChildren<CDlgWebOpen *>().size(), 2);
     EXPECT_TRUE(first->isVisible());
     EXPECT_TRUE(second->isVisible());
@@ -466,4 +470,41 @@ TEST_F(LoginTest, WindowLooksAndResizesAsTheTemplateSays)
     QTest::keyClick(login->AddressField(), Qt::Key_Escape);
     EXPECT_FALSE(login->isVisible());
     EXPECT_EQ(window->LoginWindow(), login);
+}
+
+TEST_F(LoginTest, EscClosesTheWindowWhereverTheFocusIs)
+{
+    // A login form whose page keeps every key to itself, as pages with their own pop-ups do.
+    const QByteArray form = "<title>form</title><input id=name autofocus>"
+                            "<script>document.addEventListener('keydown', e => e.preventDefault(), true);</script>";
+    CDlgWebOpen *login = OpenLogin(site->baseUrl() + QStringLiteral("/t/bytes?ctype=text/html&body=") +
+                                   QString::fromLatin1(QUrl::toPercentEncoding(QString::fromLatin1(form))));
+    QWebEnginePage *page = login->Browser()->page();
+    ASSERT_TRUE(waitFor([&] { return page->title() == QStringLiteral("form"); }, 20s));
+    for (QWidget *target : {static_cast<QWidget *>(login->OpenButton()), login->Browser()->focusProxy()}) {
+        ASSERT_NE(target, nullptr);
+        // As the user has it: the window shown and active, the focus on the target.
+        login->show();
+        login->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(login));
+        target->setFocus();
+        QTest::keyClick(target, Qt::Key_Escape);
+        EXPECT_TRUE(waitFor([&] { return !login->isVisible(); }, 2s)) << target->metaObject()->className();
+    }
+}
+
+TEST_F(LoginTest, TheBrowsersStorageStaysInTheProfile)
+{
+    // Everything the engine would make in its default place, below the user's data folder.
+    QStringList defaults;
+    for (const auto location : {QStandardPaths::AppDataLocation, QStandardPaths::AppLocalDataLocation,
+                                QStandardPaths::CacheLocation})
+        defaults << QStandardPaths::writableLocation(location) + QStringLiteral("/QtWebEngine");
+    OpenLogin(site->baseUrl() + QStringLiteral("/login"));
+    ASSERT_TRUE(waitFor([&] { return StoredCookie(QLatin1String(kSession)).has_value(); }, 20s));
+    EXPECT_FALSE(entriesIn(work + QStringLiteral("browser")).isEmpty());
+    EXPECT_TRUE(QFileInfo(app->profile.browserCacheFolder()).isDir());
+    window.reset(); // the profile goes with the window
+    for (const QString &folder : defaults)
+        EXPECT_FALSE(QFileInfo::exists(folder)) << folder.toStdString() << ": " << filesBelow(folder).join(u' ').toStdString();
 }

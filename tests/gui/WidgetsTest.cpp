@@ -231,10 +231,11 @@ TEST(SiteModesTest, NamesLoginPagesAndTable)
     EXPECT_EQ(SiteModes::ModeNames().size(), SITE_MODE_COUNT);
     EXPECT_EQ(SiteModes::ModeName(SITE_MODE_BOARD), QStringLiteral("画板"));
     EXPECT_EQ(SiteModes::RowMode(SiteModes::BOARD_ROW), SITE_MODE_BOARD);
-    EXPECT_EQ(SiteModes::LoginPage(SiteModes::LOGIN_CUSTOM_ID), SiteTexts::ProductPage());
+    const QString home = QStringLiteral("http://boards.example/");
+    EXPECT_EQ(SiteModes::LoginPage(SiteModes::LOGIN_CUSTOM_ID, home), home); // the board site's own
     for (int id : {32781, 32782, 32789, 32790, 32791, 32792, 32793, 32794, 32803, 32813, 32815})
-        EXPECT_TRUE(SiteModes::LoginPage(id).startsWith(QLatin1String("https://"))) << id;
-    EXPECT_TRUE(SiteModes::LoginPage(32783).isEmpty());
+        EXPECT_TRUE(SiteModes::LoginPage(id, home).startsWith(QLatin1String("https://"))) << id;
+    EXPECT_TRUE(SiteModes::LoginPage(32783, home).isEmpty());
 }
 
 // ---------------------------------------------------------------------------------

@@ -9,9 +9,9 @@
 
 int main(int argc, char **argv)
 {
-    // Every test keeps its files in its own sandbox, but Qt WebEngine writes its profile's
-    // preferences below the user's data folder before the login browser points the
-    // profile at its own folder: the whole run gets a home folder of its own.
+    // Every test keeps its files in its own sandbox; the whole run also gets a home folder
+    // of its own, so nothing an engine writes by default can reach the user's (the login
+    // tests check that the browser leaves nothing there).
     QTemporaryDir home(QDir::tempPath() + QStringLiteral("/corvadin-gui-home-XXXXXX"));
     if (!home.isValid())
         return 1;

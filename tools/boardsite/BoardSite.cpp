@@ -964,6 +964,25 @@ void BoardSite::Impl::setupRoutes()
         pause(latency);
         return httplib::Server::HandlerResponse::Unhandled;
     });
+    server.Get("/", [this](const httplib::Request &, httplib::Response &res) {
+        QString links;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            for (const Board &b : std::as_const(boards))
+                links += QStringLiteral("<li><a href=\"/boards/%1/\">%2</a>%3</li>")
+                             .arg(b.id, htmlEscape(b.title),
+                                  b.loginRequired ? QStringLiteral(" (登录可见 / login required)") : QString());
+        }
+        Delivery d;
+        d.bytes = QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>corvadin boardsite</title>"
+                                 "</head><body><h1>corvadin boardsite</h1><p><a href=\"/login\">登录 (log in)</a> · "
+                                 "<a href=\"/login?remember=1\">登录并保持 (stay logged in)</a> · "
+                                 "<a href=\"/logout\">退出 (log out)</a></p><ul>%1</ul></body></html>\n")
+                      .arg(links)
+                      .toUtf8();
+        d.contentType = "text/html; charset=utf-8";
+        deliver(res, std::move(d));
+    });
     server.Get("/login", [this](const httplib::Request &req, httplib::Response &res) {
         QString t;
         {

@@ -30,6 +30,8 @@
 //                              429 and 503 answers carry Options::retryAfterSeconds.
 //                              Boards with inventPins also answer keys "<id>_inv<pin id>"
 //                              (2 KB JPEGs) for pins they made up.
+//   /                          home page: links to /login, /login?remember=1, /logout
+//                              and every board
 //   /login                     sets corvadin_session=<sessionToken()>; Path=/, a session
 //                              cookie; /login?remember=1 (the "stay logged in" box) gives
 //                              it a Max-Age of 30 days
