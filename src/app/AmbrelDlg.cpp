@@ -1140,13 +1140,17 @@ void CAmbrelDlg::GridRefresh()
 
 int CAmbrelDlg::AddThumbnail(const QString &pictureFile)
 {
-    // Decoding is the caller's work; only the image list is the GUI thread's.
+    // Decoding is the caller's work; only the image list is the GUI thread's. A cover
+    // that is no picture leaves the cell without one; only a thumbnail that cannot be
+    // made is reported.
     const QImage picture(pictureFile);
-    if (picture.isNull()) {
+    if (picture.isNull())
+        return -1;
+    const QImage thumb = picture.scaled(m_app.thumbWidth, m_app.thumbHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    if (thumb.isNull()) {
         ShowMessage(QStringLiteral("err1"));
         return -1;
     }
-    const QImage thumb = picture.scaled(m_app.thumbWidth, m_app.thumbHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     return AskGui([this, thumb] { return m_grid->AddImage(thumb); }, -1);
 }
 

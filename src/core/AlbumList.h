@@ -15,7 +15,7 @@
 struct ST_PERLISTRECORD {
     QString strName;      // album name, cleaned and unique within the list
     QString strUrl;       // album address, for a board ".../boards/<id>/"
-    QString strCoverUrl;  // cover picture (thumbnail source); empty for boards
+    QString strCoverUrl;  // cover picture (thumbnail source); for a board, its first pin's
     QString strSpare1;
     QString strSpare2;
     uint32_t nPicCount = 0; // pictures the site reports; 0xFFFFFFFF unknown

@@ -63,7 +63,8 @@ public:
     virtual void GridSetCell(int row, int col, const QString &text, int itemData = -1, int image = -1) {}
     virtual void GridSelectAll() {}
     virtual void GridRefresh() {}
-    // Turns a downloaded cover picture into a thumbnail image; answers its index or -1.
+    // Turns a downloaded cover picture into a thumbnail image; answers its index, or -1
+    // when the file holds no picture.
     virtual int AddThumbnail(const QString &pictureFile) { return -1; }
     // Album indices chosen in the grid, in grid order (rows top to bottom, cells left to
     // right). The core drops indices that are not below the number of albums.

@@ -151,6 +151,16 @@ ListOutcome ReadBoardPage(AppState &app, WindowServices &w, const QString &addre
     record.strName = values.name;
     record.strUrl = prefix + values.boardId + QLatin1Char('/');
     record.nPicCount = values.pinCount;
+    // A board names no cover: its first pin's picture stands in for one. The page holds
+    // the first pins, so this costs no request.
+    const QString scheme = prefix.left(prefix.indexOf(QLatin1String("://")) + 3);
+    const PinPage pins = ParsePinPage(page, app.site.defaultImageHost, scheme);
+    for (const PinPiece &piece : pins.pieces) {
+        if (!piece.cursor.isEmpty()) {
+            record.strCoverUrl = pins.AddressOf(piece);
+            break;
+        }
+    }
 
     app.source.strUserFolder = values.owner;
     CleanName(app.source.strUserFolder, true);

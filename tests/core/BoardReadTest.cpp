@@ -50,6 +50,8 @@ TEST_F(BoardRead, ReadsTheBoardAndStartsARun)
     EXPECT_EQ(r.nPicCount, 45u);
     EXPECT_EQ(r.nIndex, 0);
     EXPECT_EQ(r.nImage, -1);
+    // A board names no cover: its first pin's picture stands in.
+    EXPECT_EQ(r.strCoverUrl, site.pictureUrl(site.board(QStringLiteral("1001")).pins[0].key));
     EXPECT_EQ(app->source.strUserFolder, QStringLiteral("demo") + QDir::separator());
     EXPECT_FALSE(app->source.strBoardPage.isEmpty()); // kept: it holds the first pins
 
@@ -317,6 +319,30 @@ TEST_F(BoardRead, ThumbnailCellsFollowTheGridOfThumbnails)
     EXPECT_EQ(rows[1].text[1], QStringLiteral("5.a4")); // index 4: second row, second column
     EXPECT_EQ(rows[1].data[1], 4);
     EXPECT_EQ(app->ConvertState, 0);
+}
+
+TEST_F(BoardRead, AThumbnailComesFromTheFirstPin)
+{
+    app->bThumbMode = 1;
+    w->headerRows = 0;
+    retrieve(site.boardUrl(QStringLiteral("1001")));
+    ASSERT_EQ(app->albums.count(), 1);
+    const QByteArray first = site.pictureBytes(site.board(QStringLiteral("1001")).pins[0].key);
+    EXPECT_EQ(w->thumbnails, QList<QByteArray>{first});
+    EXPECT_EQ(app->albums.at(0).nImage, 0);
+    EXPECT_EQ(w->Rows().value(0).image.value(0, -1), 0);
+    // Kept with the profile's thumbnails; no request beyond the board page and the cover.
+    EXPECT_TRUE(QFile::exists(app->profile.thumbnailFolder() + QStringLiteral("0.jpg")));
+    EXPECT_EQ(site.requests().size(), 2);
+
+    // A board without pins has no cover.
+    BoardSite::Board empty = BoardSite::makeBoard(QStringLiteral("64"), QStringLiteral("Empty"), QStringLiteral("u"), 0, 1);
+    site.addBoard(empty);
+    app->albums.clear();
+    retrieve(site.boardUrl(QStringLiteral("64")));
+    ASSERT_EQ(app->albums.count(), 1);
+    EXPECT_TRUE(app->albums.at(0).strCoverUrl.isEmpty());
+    EXPECT_EQ(w->thumbnails.size(), 1);
 }
 
 TEST_F(BoardRead, TheFilterKeepsMatchingAlbumsAndIsEmptiedByTheRebuild)

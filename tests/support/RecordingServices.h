@@ -6,6 +6,7 @@
 #include "source/RunControl.h"
 #include "core/WindowServices.h"
 
+#include <QFile>
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -100,6 +101,15 @@ public:
         ++selectAll;
     }
     void GridRefresh() override {}
+    // Keeps the cover's file as it was when it arrived; answers its thumbnail index.
+    int AddThumbnail(const QString &pictureFile) override
+    {
+        QFile file(pictureFile);
+        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        std::lock_guard lock(m_mutex);
+        thumbnails.append(bytes);
+        return int(thumbnails.size()) - 1;
+    }
     QList<int> ChosenAlbums() override
     {
         std::lock_guard lock(m_mutex);
@@ -158,6 +168,7 @@ public:
     QList<Row> rows;
     QList<int> batches;
     QList<ListOutcome> outcomes;
+    QList<QByteArray> thumbnails; // covers handed to AddThumbnail
     int selectAll = 0;
     int downloadStarts = 0;
 
