@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
 # Takes docs/screenshot.png: the window after it has read and downloaded the bundled
-# board site's demo board, on a virtual X display.
+# board site's demo board, on a virtual X display; beside it screenshot-failed.png (a
+# board that needs a login, read without one: the phase line and the message say so) and
+# screenshot-stopped.png (a download stopped with "终止下载").
 #   scripts/screenshot.sh [OUTPUT.png]        (CORVADIN_BUILD_DIR: build folder, default build)
 # Installs what it needs (Xvfb, CJK fonts ...), builds corvadin and corvadin-boardsite,
 # starts the board site on a free loopback port, runs
-#   corvadin --address URL --auto-start --screenshot FILE
-# which presses "获取相册" once start-up is done and saves a picture of the window after
-# "下载完毕", and stops everything again.
+#   corvadin --address URL --auto-start --screenshot FILE [--stop-when-downloading]
+# which presses "获取相册" once start-up is done and saves a picture of the window when
+# the run has ended, and stops everything again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 output=${1:-docs/screenshot.png}
 [[ "$output" = /* ]] || output="$root/$output"
+failed="${output%.png}-failed.png"
+stopped="${output%.png}-stopped.png"
 
 build=${CORVADIN_BUILD_DIR:-build}
 
@@ -23,10 +27,11 @@ cmake --build "$build" -j2 --target corvadin corvadin-boardsite >/dev/null
 
 scratch="$root/$build/screenshot"
 rm -rf "$scratch"
-mkdir -p "$scratch/work" "$(dirname "$output")"
+mkdir -p "$scratch" "$(dirname "$output")"
 
-# Port 0: the site picks a free port and prints its demo board's address.
-"$build/corvadin-boardsite" --port 0 >"$scratch/site.log" 2>&1 &
+# Port 0: the site picks a free port and prints its demo board's address. Board 1002
+# needs a login; a little latency leaves time to stop a run.
+"$build/corvadin-boardsite" --port 0 --login-board --latency-ms 100 >"$scratch/site.log" 2>&1 &
 site=$!
 trap 'kill $site 2>/dev/null; wait $site 2>/dev/null || true' EXIT
 address=""
@@ -43,17 +48,26 @@ fi
 host=${address#http://}
 host=${host%%/*}
 
-rm -f "$output"
-# The working folder lies outside the temporary folders, so the downloads land in it
-# (the save path defaults to the working folder).
-# A Chinese locale makes the fonts pick the simplified Chinese forms.
-env -u LC_ALL CORVADIN_SITE_HOST="$host" CORVADIN_IMAGE_HOST="$host" LANG=zh_CN.UTF-8 \
-  timeout 180 xvfb-run -a -s '-screen 0 1280x800x24' \
-  "$build/corvadin" --work-folder "$scratch/work" \
-    --address "$address" --auto-start --screenshot "$output"
+# shoot NAME ADDRESS FILE [OPTION...]: one run of the window in a working folder of its own.
+shoot() {
+  local name=$1 url=$2 file=$3
+  shift 3
+  mkdir -p "$scratch/$name"
+  rm -f "$file"
+  # The working folder lies outside the temporary folders, so the downloads land in it
+  # (the save path defaults to the working folder).
+  # A Chinese locale makes the fonts pick the simplified Chinese forms.
+  env -u LC_ALL CORVADIN_SITE_HOST="$host" CORVADIN_IMAGE_HOST="$host" LANG=zh_CN.UTF-8 \
+    timeout 180 xvfb-run -a -s '-screen 0 1280x800x24' \
+    "$build/corvadin" --work-folder "$scratch/$name" \
+      --address "$url" --auto-start --screenshot "$file" "$@"
+  if [[ ! -s "$file" ]]; then
+    echo "screenshot: no picture was written for $name" >&2
+    exit 1
+  fi
+  echo "screenshot: $file"
+}
 
-if [[ ! -s "$output" ]]; then
-  echo "screenshot: no picture was written" >&2
-  exit 1
-fi
-echo "screenshot: $output"
+shoot work "$address" "$output"
+shoot failed "${address%/boards/1001/}/boards/1002/" "$failed"
+shoot stopped "$address" "$stopped" --stop-when-downloading

@@ -25,8 +25,11 @@ bool ParseStartOptions(const QStringList &arguments, StartOptions *options, QStr
     const QCommandLineOption screenshot(QStringLiteral("screenshot"),
                                         QStringLiteral("With --auto-start: when the run has ended, save a picture of the window to FILE and close."),
                                         QStringLiteral("FILE"));
+    const QCommandLineOption stopWhenDownloading(
+        QStringLiteral("stop-when-downloading"),
+        QStringLiteral("With --auto-start: press \"终止下载\" as soon as the first picture has arrived."));
     const QCommandLineOption noSplash(QStringLiteral("no-splash"), QStringLiteral("Start without the splash window."));
-    parser.addOptions({workFolder, address, autoStart, screenshot, noSplash});
+    parser.addOptions({workFolder, address, autoStart, screenshot, stopWhenDownloading, noSplash});
 
     *exitCode = 2;
     if (!parser.parse(arguments)) {
@@ -48,6 +51,7 @@ bool ParseStartOptions(const QStringList &arguments, StartOptions *options, QStr
     options->address = parser.value(address);
     options->autoStart = parser.isSet(autoStart);
     options->screenshotFile = parser.value(screenshot);
+    options->stopWhenDownloading = parser.isSet(stopWhenDownloading);
     options->splash = !parser.isSet(noSplash);
     return true;
 }
@@ -84,6 +88,7 @@ int CAmbrelApp::Run()
     startup.address = m_options.address;
     startup.autoStart = m_options.autoStart;
     startup.screenshotFile = m_options.screenshotFile;
+    startup.stopWhenDownloading = m_options.stopWhenDownloading;
     startup.splash = m_options.splash;
     m_window->Initialise(startup);
     return QApplication::exec();

@@ -16,14 +16,17 @@ class CAmbrelDlg;
 //                       current folder
 //   --address URL       put URL into the source-address box (instead of the clipboard)
 //   --auto-start        press "获取相册" once start-up is done
-//   --screenshot FILE   after the run ends ("下载完毕"), save a picture of the window
-//                       to FILE and close (with --auto-start; for the documentation)
+//   --screenshot FILE   after the run ends (or a retrieval reads no board), save a
+//                       picture of the window, with a message it shows, to FILE and
+//                       close (with --auto-start; for the documentation)
+//   --stop-when-downloading  press "终止下载" once the first picture has arrived
 //   --no-splash         start without the splash window
 struct StartOptions {
     QString workFolder;
     QString address;
     bool autoStart = false;
     QString screenshotFile;
+    bool stopWhenDownloading = false;
     bool splash = true;
 };
 

@@ -17,6 +17,7 @@
 #include "ui/UserPrompts.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -34,6 +35,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPainter>
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
@@ -1020,6 +1022,8 @@ void CAmbrelDlg::ListFinished(const ListOutcome &outcome)
 void CAmbrelDlg::ShowDownloading()
 {
     OnGui([this] {
+        if (m_startup.stopWhenDownloading && !m_downloadLook)
+            StopOnceAPictureHasArrived();
         m_downloadLook = true;
         m_downloadButton->setText(QStringLiteral("终止下载"));
         m_siteMode->setEnabled(false);
@@ -1190,11 +1194,40 @@ void CAmbrelDlg::TakeScreenshotAndClose()
     if (m_screenshotTaken)
         return;
     m_screenshotTaken = true;
-    // Let the last texts paint first.
+    // Let the last texts and a message box that comes with them paint first.
     QTimer::singleShot(500, this, [this] {
-        grab().save(m_startup.screenshotFile);
+        QPixmap shot = grab();
+        QPainter painter(&shot);
+        const QPoint origin = mapToGlobal(QPoint(0, 0));
+        QList<QWidget *> boxes;
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            if (top != this && top->isVisible() && top->parentWidget() == this && top->isModal()) {
+                painter.drawPixmap(top->mapToGlobal(QPoint(0, 0)) - origin, top->grab());
+                boxes << top;
+            }
+        }
+        painter.end();
+        shot.save(m_startup.screenshotFile);
+        for (QWidget *box : std::as_const(boxes))
+            box->close();
         close();
     });
+}
+
+void CAmbrelDlg::StopOnceAPictureHasArrived()
+{
+    // Polled: the pool's count is the one sign that does not depend on how the
+    // progress line is shown.
+    auto *poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, [this, poll] {
+        if (m_app.DownState == 0 && !m_downloadLook) {
+            poll->deleteLater(); // the run is over already
+        } else if (m_app.nDoneCount > 0 && m_app.DownState == 1) {
+            OnDownloadCommand();
+            poll->deleteLater();
+        }
+    });
+    poll->start(20);
 }
 
 void CAmbrelDlg::reject()

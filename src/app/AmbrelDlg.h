@@ -97,7 +97,9 @@ public:
     struct Startup {
         QString address;        // put into the address box instead of the clipboard's text
         bool autoStart = false; // press "获取相册" once ready
-        QString screenshotFile; // after the run: save a picture of the window and close
+        QString screenshotFile; // after the run: save a picture of the window (and of a
+                                // message it shows) and close
+        bool stopWhenDownloading = false; // press "终止下载" once the first picture has arrived
         bool splash = true;
     };
 
@@ -214,6 +216,7 @@ private:
     void WaitForRebuild();
     void ApplyLinkStates();
     void TakeScreenshotAndClose();
+    void StopOnceAPictureHasArrived();
     void Shutdown();
 
     // Runs f on the GUI thread: at once when called there, else queued.

@@ -66,10 +66,11 @@ int main(int argc, char **argv)
     const QCommandLineOption stallOpt(QStringLiteral("stall-ms"), QStringLiteral("How long a stalled picture stalls (default 60000)."), QStringLiteral("N"), QStringLiteral("60000"));
     const QCommandLineOption imageHostOpt(QStringLiteral("image-host"), QStringLiteral("Picture host named in the pages (default: this site's host:port)."), QStringLiteral("HOST"));
     const QCommandLineOption imageHostInPinPagesOpt(QStringLiteral("image-host-in-pin-pages"), QStringLiteral("Also name the picture host in pin pages."));
+    const QCommandLineOption loginBoardOpt(QStringLiteral("login-board"), QStringLiteral("Also serve board 1002, which answers 403 until /login has been visited."));
     const QCommandLineOption seedOpt(QStringLiteral("seed"), QStringLiteral("Seed of the generated boards (default 1)."), QStringLiteral("N"), QStringLiteral("1"));
     parser.addOptions({portOpt, hostOpt, boardsOpt, pinsOpt, minKbOpt, maxKbOpt, kindsOpt, gzipOpt, latencyOpt,
                        bandwidthOpt, faultEveryOpt, faultKindsOpt, retryAfterOpt, retryAfterDateOpt, stallOpt, imageHostOpt, imageHostInPinPagesOpt,
-                       seedOpt});
+                       loginBoardOpt, seedOpt});
     if (!parser.parse(app.arguments()))
         return fail(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
@@ -134,6 +135,12 @@ int main(int argc, char **argv)
 
     BoardSite site(options);
     site.addBoard(BoardSite::demoBoard(minKb * 1024, maxKb * 1024));
+    if (parser.isSet(loginBoardOpt)) {
+        BoardSite::Board locked = BoardSite::makeBoard(QStringLiteral("1002"), QStringLiteral("登录可见"), QStringLiteral("demo"),
+                                                       12, quint64(seed), minKb * 1024, maxKb * 1024, kinds);
+        locked.loginRequired = true;
+        site.addBoard(locked);
+    }
     for (qint64 i = 0; i < boards; ++i) {
         const QString id = QString::number(2001 + i);
         site.addBoard(BoardSite::makeBoard(id, QStringLiteral("相册 %1").arg(i + 1), QStringLiteral("user%1").arg(i + 1),
