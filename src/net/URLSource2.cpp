@@ -710,8 +710,10 @@ bool CUrlSession::Impl::pause(const ST_URLREQUEST &request, qint64 ms)
 {
     const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
-        if (stopRequested(request))
+        if (stopRequested(request)) {
+            q->errorText = QStringLiteral("aborted"); // not the failure of the try before
             return false;
+        }
         const Clock::time_point now = Clock::now();
         if (now >= end)
             return true;

@@ -150,8 +150,8 @@ public:
     // answers how many went. Only for folders no other process is writing pictures to.
     static int RemoveStaleTempFiles(const QString &folder);
 
-    // Stops the transfer in flight (and the retry pause) from any thread. The session
-    // stays aborted until the next Request/Fetch begins.
+    // Stops the transfer in flight, or the retry pause (the reason is then "aborted"), from
+    // any thread. The session stays aborted until the next Request/Fetch begins.
     void Abort();
 
     // Result of the last request.
