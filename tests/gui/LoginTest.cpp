@@ -40,13 +40,6 @@
 
 using namespace std::chrono_literals;
 
-QT_BEGIN_NAMESPACE
-static void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-QT_END_NAMESPACE
-
 namespace {
 
 class QuietPrompts : public UserPrompts {
@@ -345,24 +338,30 @@ TEST_F(LoginTest, APopUpOfALoginPageSharesTheProfile)
 TEST_F(LoginTest, CookiesConvertBetweenBrowserAndStoreKeepingTheirScope)
 {
     const QString later = QString::number(QDateTime::currentSecsSinceEpoch() + 3600);
-    const QStringList lines = {
-        QStringLiteral("127.0.0.1\tFALSE\t/\tFALSE\t0\ta\t1"),
-        QStringLiteral("#HttpOnly_.example.org\tTRUE\t/x/\tTRUE\t%1\tb\t2 3").arg(later),
-        QStringLiteral("host.example.org\tFALSE\t/\tFALSE\t0\tc\t"),
+    const struct {
+        QString line;
+        QString origin;   // the address the browser is given the cookie for
+        QString domain;   // its domain attribute: none for a host cookie, or the browser
+                          // would widen it to subdomains
+        QString reported; // the domain the browser reports it with
+    } cases[] = {
+        {QStringLiteral("127.0.0.1\tFALSE\t/\tFALSE\t0\ta\t1"), QStringLiteral("http://127.0.0.1/"), QString(),
+         QStringLiteral("127.0.0.1")},
+        {QStringLiteral("#HttpOnly_.example.org\tTRUE\t/x/\tTRUE\t%1\tb\t2 3").arg(later),
+         QStringLiteral("https://example.org/x/"), QStringLiteral(".example.org"), QStringLiteral(".example.org")},
+        {QStringLiteral("host.example.org\tFALSE\t/\tFALSE\t0\tc\t"), QStringLiteral("http://host.example.org/"),
+         QString(), QStringLiteral("host.example.org")},
     };
-    for (const QString &line : lines) {
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.line.toStdString());
         QNetworkCookie cookie;
         QUrl origin;
-        ASSERT_TRUE(CLoginProfile::CookieFromLine(line, &cookie, &origin)) << line.toStdString();
-        const CookieStore::Entry e = *CookieStore::Entry::FromLine(line);
-        EXPECT_EQ(origin.host(), e.domain.startsWith(QLatin1Char('.')) ? e.domain.mid(1) : e.domain);
-        EXPECT_EQ(origin.scheme(), e.secure ? QStringLiteral("https") : QStringLiteral("http"));
-        // A host cookie carries no domain attribute, or the browser would widen it to subdomains.
-        EXPECT_EQ(cookie.domain(), e.includeSubdomains ? e.domain : QString()) << line.toStdString();
-        // The way back, as the browser reports it: the host cookie with its host as domain.
-        if (!e.includeSubdomains)
-            cookie.setDomain(origin.host());
-        EXPECT_EQ(CLoginProfile::CookieLine(cookie), line);
+        ASSERT_TRUE(CLoginProfile::CookieFromLine(c.line, &cookie, &origin));
+        EXPECT_EQ(origin.toString(), c.origin);
+        EXPECT_EQ(cookie.domain(), c.domain);
+        // The way back, as the browser reports it.
+        cookie.setDomain(c.reported);
+        EXPECT_EQ(CLoginProfile::CookieLine(cookie), c.line);
     }
     QNetworkCookie bad("na\tme", "v");
     bad.setDomain(QStringLiteral("h"));

@@ -40,14 +40,6 @@
 
 using namespace std::chrono_literals;
 
-QT_BEGIN_NAMESPACE
-// Readable failure messages.
-static void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-QT_END_NAMESPACE
-
 namespace {
 
 class ScriptedPrompts : public UserPrompts {

@@ -10,6 +10,15 @@
 #include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
+#include <ostream>
+
+QT_BEGIN_NAMESPACE
+// Failure messages show texts as text (found by argument-dependent lookup).
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE
 
 // A fresh temporary folder, removed when the test ends. path() ends in a separator.
 class Sandbox {
