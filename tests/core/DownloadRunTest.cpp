@@ -10,6 +10,7 @@
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QFile>
+#include <QMap>
 
 namespace {
 
@@ -172,9 +173,10 @@ TEST_F(DownloadRun, ListOnlyWritesAGbkListAndNoPicture)
     QFile list(folder + QStringLiteral("演示相册.lst"));
     ASSERT_TRUE(list.open(QIODevice::ReadOnly));
     const QByteArray bytes = list.readAll();
+    // The site's own address of every pin, in board order, one CR LF line each.
     QByteArray expected;
-    for (const QString &a : app->downloads.addresses)
-        expected += ToGbk(a) + "\r\n";
+    for (const BoardSite::Pin &pin : site.board(QStringLiteral("1001")).pins)
+        expected += "http://" + site.hostPort().toLatin1() + '/' + pin.key.toLatin1() + "\r\n";
     EXPECT_EQ(bytes, expected);
     EXPECT_EQ(bytes.count("\r\n"), 45);
     EXPECT_EQ(site.requestCount(QLatin1Char('/') + site.board(QStringLiteral("1001")).pins[0].key), 0);
@@ -431,13 +433,16 @@ TEST_F(DownloadRun, FailedPicturesLeaveNoFileAndTheBatchGoesOn)
     BoardSite::Options o = site.options();
     o.stallMs = 30000;
     site.setOptions(o);
+    app->requests.retries = 0; // one try each: the reasons are the faults' own
 
     QStringList addresses, names;
     for (int i = 0; i < 9; ++i) {
         addresses << site.pictureUrl(b.pins[i].key);
         names << QStringLiteral("f%1.jpg").arg(i);
     }
-    ST_DOWNSET set = downSet(4, 1, 10, 0); // 1 s between body bytes (tests only), at least 10 KB
+    // 3 s between body bytes (tests only: short, so the stall ends soon, with room for a
+    // loaded machine), at least 10 KB.
+    ST_DOWNSET set = downSet(4, 3, 10, 0);
     runBatch(addresses, names, set);
 
     const RunSummary s = app->Summary();
@@ -448,8 +453,16 @@ TEST_F(DownloadRun, FailedPicturesLeaveNoFileAndTheBatchGoesOn)
         EXPECT_FALSE(QFile::exists(sandbox.file(QStringLiteral("save/f%1.jpg").arg(i)))) << i;
     EXPECT_EQ(sandbox.read(QStringLiteral("save/f8.jpg")), site.pictureBytes(b.pins[8].key));
     EXPECT_TRUE(strayFiles(w->savePath).isEmpty());
+    const QStringList reasons = {QStringLiteral("HTTP 404"),         QStringLiteral("HTTP 429"),
+                                 QStringLiteral("HTTP 500"),         QStringLiteral("connection reset"),
+                                 QStringLiteral("timed out"),        QStringLiteral("truncated"),
+                                 QStringLiteral("not a picture (text/html)"), QStringLiteral("too small")};
+    QMap<QString, QString> failed;
     for (const PictureOutcome &f : s.failures)
-        EXPECT_FALSE(f.reason.isEmpty()) << f.address.toStdString();
+        failed.insert(f.address, f.reason);
+    EXPECT_EQ(failed.size(), 8);
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(failed.value(addresses[i]), reasons[i]) << i;
 }
 
 TEST_F(DownloadRun, AStopAbortsTransfersInFlightAndLeavesNoPartialFile)
@@ -475,4 +488,152 @@ TEST_F(DownloadRun, AStopAbortsTransfersInFlightAndLeavesNoPartialFile)
     EXPECT_EQ(w->Batches(), QList<int>{8}); // the end report still comes
     EXPECT_EQ(app->bWorkersBusy, 0);
     EXPECT_TRUE(filesIn(w->savePath).isEmpty()) << filesIn(w->savePath).join(QLatin1Char(' ')).toStdString();
+}
+
+// --- what the settings and a stop do to a run ---------------------------------------
+
+TEST_F(DownloadRun, TheLargestPictureSizeOfTheSettingsReachesEveryDownload)
+{
+    // Pictures of 4 to 40 KB against a maximum of 16 KB: the larger ones fail as too
+    // large and leave no file, the others are saved.
+    const BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("63"), QStringLiteral("sizes"), QStringLiteral("u"), 12,
+                                                    13, 4 * 1024, 40 * 1024);
+    site.addBoard(b);
+    editDownSet([](ST_DOWNSET &d) { d.wMaxKB = 16; });
+    editSaveSet([](ST_SAVESET &s) { s.byNameBase = 1; }); // numbers: 1.jpg, 2.jpg ...
+    retrieveAndRun(site.boardUrl(b.id));
+
+    const RunSummary s = app->Summary();
+    QMap<QString, QString> failed;
+    for (const PictureOutcome &f : s.failures)
+        failed.insert(f.address, f.reason);
+    const QString folder = albumFolder(QStringLiteral("u"), QStringLiteral("sizes"));
+    int small = 0;
+    for (int i = 0; i < b.pins.size(); ++i) {
+        SCOPED_TRACE(i);
+        const QByteArray bytes = site.pictureBytes(b.pins[i].key);
+        const QString file = folder + QStringLiteral("%1.jpg").arg(i + 1);
+        if (bytes.size() <= 16 * 1024) {
+            ++small;
+            EXPECT_EQ(sandbox.read(file.mid(sandbox.path().size())), bytes);
+            EXPECT_FALSE(failed.contains(site.pictureUrl(b.pins[i].key)));
+        } else {
+            EXPECT_FALSE(QFileInfo::exists(file));
+            EXPECT_EQ(failed.value(site.pictureUrl(b.pins[i].key)), QStringLiteral("too large"));
+        }
+    }
+    ASSERT_GT(small, 0);
+    ASSERT_LT(small, b.pins.size());
+    EXPECT_EQ(s.saved, small);
+    EXPECT_EQ(s.failed, int(b.pins.size()) - small);
+    EXPECT_TRUE(strayFiles(w->savePath).isEmpty()) << strayFiles(w->savePath).join(QLatin1Char(' ')).toStdString();
+}
+
+namespace {
+
+// Stops the run ("终止下载") as soon as `after` pictures have finished, on the worker
+// that finished the last of them: a stop that falls between two pictures.
+class StopAfterPictures : public RecordingServices {
+public:
+    StopAfterPictures(AppState *app, int after) : RecordingServices(app), m_app(app), m_after(after) {}
+    void PictureFinished(const PictureOutcome &) override
+    {
+        if (++m_finished == m_after)
+            DownloadCommand(*m_app, *this);
+    }
+
+private:
+    AppState *m_app;
+    int m_after;
+    std::atomic<int> m_finished {0};
+};
+
+} // namespace
+
+TEST_F(DownloadRun, AStopBetweenPicturesReportsOnlyThePicturesStarted)
+{
+    const BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("64"), QStringLiteral("ten"), QStringLiteral("u"), 10, 14);
+    site.addBoard(b);
+    editDownSet([](ST_DOWNSET &d) { d.wThreads = 1; });
+    StopAfterPictures services(app.get(), 3);
+    services.savePath = w->savePath;
+    services.chosen = QList<int>{addAlbum(b)};
+    app->DownState = 1;
+    RunDownload(*app, services);
+
+    // Three pictures were taken and saved; the seven never started are in no count.
+    const RunSummary s = app->Summary();
+    EXPECT_TRUE(s.stopped);
+    EXPECT_EQ(s.saved, 3);
+    EXPECT_EQ(s.failed, 0);
+    EXPECT_TRUE(s.failures.isEmpty()) << s.failures.value(0).address.toStdString() << " "
+                                      << s.failures.value(0).reason.toStdString();
+    for (int i = 0; i < b.pins.size(); ++i)
+        EXPECT_EQ(site.requestCount(QLatin1Char('/') + b.pins[i].key), i < 3 ? 1 : 0) << i;
+    EXPECT_EQ(services.LastPhase(), QStringLiteral("已终止下载"));
+    EXPECT_FALSE(QFile::exists(albumFolder(QStringLiteral("u"), QStringLiteral("ten")) + QStringLiteral("pic.kzv")));
+}
+
+TEST_F(DownloadRun, APinListingWhoseLastPieceHasNoIdPagesOnWithAnEmptyCursor)
+{
+    // The first pin page (pins 20 to 39) ends with a piece without an id.
+    BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("65"), QStringLiteral("noid"), QStringLiteral("u"), 45, 15);
+    b.pins[39].withoutId = true;
+    site.addBoard(b);
+    editSaveSet([](ST_SAVESET &s) { s.wOptions |= OPT_LIST_ONLY; });
+    retrieveAndRun(site.boardUrl(b.id));
+
+    // The next request carries the empty cursor, and the site answers it with its newest
+    // pins, which were read already: the album ends, nothing is collected twice.
+    QStringList pages;
+    for (const BoardSite::RequestRecord &r : site.requests())
+        if (r.target.startsWith(QStringLiteral("/boards/65/?")))
+            pages << r.target;
+    EXPECT_EQ(pages, (QStringList{QStringLiteral("/boards/65/?hxzmqq2s&max=%1&limit=20&wfl=1").arg(b.pins[19].id),
+                                  QStringLiteral("/boards/65/?hxzmqq2s&max=&limit=20&wfl=1")}));
+    QStringList expected;
+    for (int i = 0; i < 39; ++i)
+        expected << site.pictureUrl(b.pins[i].key);
+    EXPECT_EQ(app->downloads.addresses, expected);
+}
+
+TEST_F(DownloadRun, AStopDuringPagingEndsTheAlbumAndTheRunAtOnce)
+{
+    for (const bool listOnly : {false, true}) {
+        SCOPED_TRACE(listOnly ? "list only" : "download");
+        const QString first = QString::number(listOnly ? 68 : 66), next = QString::number(listOnly ? 69 : 67);
+        const BoardSite::Board b = BoardSite::makeBoard(first, QStringLiteral("paged") + first, QStringLiteral("u"), 45, 16);
+        const BoardSite::Board other = BoardSite::makeBoard(next, QStringLiteral("paged") + next, QStringLiteral("u"), 5, 17);
+        site.addBoard(b);
+        site.addBoard(other);
+        editSaveSet([&](ST_SAVESET &s) {
+            s.wOptions = listOnly ? (s.wOptions | OPT_LIST_ONLY) : (s.wOptions & uint16_t(~OPT_LIST_ONLY));
+        });
+        app->timings.pageTimeoutMs = 60000; // only the stop can end the held request soon
+        // The second pin page is held at the site; the stop comes while the reader waits
+        // for it. The run must end before the site lets the page go.
+        site.holdRequests(QStringLiteral("/boards/%1/?hxzmqq2s&max=%2&").arg(first).arg(b.pins[19].id));
+        bool endedWhileHeld = false;
+        std::thread stopper([&] {
+            if (!waitFor([&] { return site.heldRequests() == 1; }, std::chrono::seconds(20)))
+                return;
+            DownloadCommand(*app, *w);
+            endedWhileHeld = waitFor([&] { return app->DownState == 0; }, std::chrono::seconds(20));
+            site.releaseRequests();
+        });
+        runChosen({addAlbum(b), addAlbum(other)});
+        stopper.join();
+        site.releaseRequests();
+
+        EXPECT_TRUE(endedWhileHeld) << "the stop did not abort the page request";
+        const RunSummary s = app->Summary();
+        EXPECT_TRUE(s.stopped);
+        EXPECT_EQ(s.saved + s.failed, 0);
+        EXPECT_TRUE(s.listFiles.isEmpty());
+        for (const BoardSite::Pin &pin : b.pins)
+            EXPECT_EQ(site.requestCount(QLatin1Char('/') + pin.key), 0) << "a picture was asked for";
+        EXPECT_EQ(site.requestCount(QStringLiteral("/boards/%1/").arg(next)), 0) << "the next album was read";
+        EXPECT_EQ(filesBelow(w->savePath), QStringList()) << filesBelow(w->savePath).join(u' ').toStdString();
+        EXPECT_EQ(w->LastPhase(), QStringLiteral("已终止下载"));
+    }
 }

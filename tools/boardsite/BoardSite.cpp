@@ -277,6 +277,8 @@ struct BoardSite::Impl {
     QHash<QString, int> pictureRequests; // key -> requests so far
     QList<RequestRecord> log;
     QElapsedTimer clock;                 // started with the site (atMs)
+    QString holdPrefix; // holdRequests(); empty: none
+    int held = 0;       // requests waiting for releaseRequests()
     int picturesInFlight = 0;
     int maxPictures = 0;
     QString token = QStringLiteral("c0rvad1n-session-7f3a9c");
@@ -302,6 +304,12 @@ struct BoardSite::Impl {
                 return b.holdBoardPage;
         }
         return false;
+    }
+
+    bool requestHeld(const QString &target)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return !holdPrefix.isEmpty() && target.startsWith(holdPrefix);
     }
 
     // Wakes the held board pages to look again; taking waitMutex first makes sure no
@@ -349,7 +357,7 @@ struct BoardSite::Impl {
     static std::string pinJson(const Board &b, const Pin &pin)
     {
         std::string s;
-        s += "{\"pin_id\":" + std::to_string(pin.id);
+        s += "{\"pin_id\":" + (pin.withoutId ? std::string() : std::to_string(pin.id));
         s += ",\"user_id\":" + std::to_string(b.userId);
         s += ",\"board_id\":" + toStd(b.id);
         s += ",\"file_id\":" + std::to_string(pin.id / 7 + 11);
@@ -962,6 +970,16 @@ void BoardSite::Impl::setupRoutes()
             latency = options.latencyMs;
         }
         pause(latency);
+        if (requestHeld(r.target)) {
+            std::unique_lock<std::mutex> lock(waitMutex);
+            {
+                std::lock_guard<std::mutex> counts(mutex);
+                ++held;
+            }
+            waitCv.wait(lock, [&] { return stopping.load() || !requestHeld(r.target); });
+            std::lock_guard<std::mutex> counts(mutex);
+            --held;
+        }
         return httplib::Server::HandlerResponse::Unhandled;
     });
     server.Get("/", [this](const httplib::Request &, httplib::Response &res) {
@@ -1232,6 +1250,26 @@ int BoardSite::maxConcurrentPictures() const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->maxPictures;
+}
+
+void BoardSite::holdRequests(const QString &targetPrefix)
+{
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        d->holdPrefix = targetPrefix;
+    }
+    d->wakeWaiters(); // requests of an earlier prefix go on
+}
+
+void BoardSite::releaseRequests()
+{
+    holdRequests(QString());
+}
+
+int BoardSite::heldRequests() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->held;
 }
 
 QString BoardSite::sessionToken() const

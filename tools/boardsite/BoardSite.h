@@ -65,7 +65,7 @@
 //                              as "Name: value" CR LF (Cookie and User-Agent included)
 //
 // Every request is logged (requests(), requestCount(); the log grows until
-// clearRequests()); stalls, delays and latency end at stop().
+// clearRequests()); stalls, delays, latency and held requests end at stop().
 #pragma once
 
 #include <QByteArray>
@@ -109,6 +109,8 @@ public:
         Fault fault = Fault::None;
         int faultTimes = 0;   // the fault answers only the first N requests for the
                               // picture, later ones get it whole; 0: every request
+        bool withoutId = false; // listed with an empty "pin_id": value, as a piece
+                                // without an id; the id still places it in the board
     };
 
     struct Board {
@@ -214,6 +216,13 @@ public:
     void clearRequests(); // also starts the faultTimes and pinPageFaultTimes counts anew
     // Most picture answers in flight at the same time since start or clearRequests().
     int maxConcurrentPictures() const;
+
+    // Requests whose target starts with `targetPrefix` are logged and then wait for
+    // releaseRequests() (or stop()) before they are answered: a test holds a reader at a
+    // request to look at, or act in, the state it is in. One prefix at a time.
+    void holdRequests(const QString &targetPrefix);
+    void releaseRequests();
+    int heldRequests() const; // requests waiting now
 
     QString sessionToken() const;
 
