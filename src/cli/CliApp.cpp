@@ -3,6 +3,7 @@
 #include "cli/ProgressLine.h"
 #include "core/AppState.h"
 #include "core/Version.h"
+#include "source/ChangeSource.h"
 #include "core/WindowServices.h"
 #include "net/CookieStore.h"
 #include "platform/Terminal.h"
@@ -320,6 +321,8 @@ QString summaryText(const BoardResult &b, const QString &savePath)
                        .arg(b.downloadSeconds, 0, 'f', 2);
     for (const QString &list : s.listFiles)
         text += QStringLiteral("download list: %1\n").arg(list);
+    if (s.skipped > 0)
+        text += QStringLiteral("skipped as downloaded before: %1\n").arg(s.skipped);
     for (int k = 0; k < s.failures.size() && k < 5; ++k)
         text += QStringLiteral("  failed: %1 (%2)\n").arg(s.failures[k].address, s.failures[k].reason);
     if (s.failures.size() > 5)
@@ -329,6 +332,9 @@ QString summaryText(const BoardResult &b, const QString &savePath)
         text += QStringLiteral("  warning: %1 (%2)\n").arg(s.warnings[k].address, s.warnings[k].warning);
     if (s.warnings.size() > 5)
         text += QStringLiteral("  ... and %1 more warnings\n").arg(s.warnings.size() - 5);
+    // Incomplete listings, boards that show fewer pins than they declare, files not written.
+    for (const QString &note : RunNotes(s))
+        text += note + QLatin1Char('\n');
     text += QStringLiteral("saved in: %1\n").arg(savePath);
     return text;
 }
@@ -345,6 +351,9 @@ QJsonObject summaryJson(const QList<BoardResult> &boards, int exitCode)
                                 {QStringLiteral("saved"), b.summary.saved},
                                 {QStringLiteral("failed"), b.summary.failed},
                                 {QStringLiteral("warnings"), b.summary.warnings.size()},
+                                {QStringLiteral("skipped"), b.summary.skipped},
+                                {QStringLiteral("incompleteAlbums"), b.summary.incompleteAlbums()},
+                                {QStringLiteral("writeFailures"), QJsonArray::fromStringList(b.summary.writeFailures)},
                                 {QStringLiteral("bytes"), b.summary.bytes},
                                 {QStringLiteral("seconds"), b.seconds}});
         saved += b.summary.saved;
@@ -454,7 +463,7 @@ private:
             return EXIT_ALL_SAVED;
         if (result.summary.basePathFailed)
             return EXIT_SAVE_PATH;
-        return result.summary.failed > 0 ? EXIT_SOME_FAILED : EXIT_ALL_SAVED;
+        return result.summary.hasFailures() ? EXIT_SOME_FAILED : EXIT_ALL_SAVED;
     }
 
     AppState &m_app;
@@ -475,7 +484,7 @@ const Toggle kToggles[] = {
     {"names-file", OPT_NAMES_FILE, "keep the pins' descriptions in a names file (.txt)"},
     {"fix-format", OPT_FIX_FORMAT, "fix file extensions from the pictures' contents"},
     {"fix-order", OPT_FIX_ORDER, "stamp file times so folders sort in board order"},
-    {"skip-downloaded", OPT_SKIP_DOWNLOADED, "stop an album at the first picture of its previous run"},
+    {"skip-downloaded", OPT_SKIP_DOWNLOADED, "skip the pictures saved before (the album's download archive) and stop at the mark of its last complete run"},
 };
 
 struct TextOption {
@@ -627,9 +636,10 @@ int RunCli(const QStringList &arguments)
         return usage(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
         writeOut(parser.helpText() +
-                 QStringLiteral("\nExit codes: 0 every picture saved, 1 some failed, 2 usage, 3 no album read,\n"
-                                "4 save path unusable, 130 stopped (Ctrl-C), 143 stopped (SIGTERM); with several\n"
-                                "boards, the highest of theirs.\n"
+                 QStringLiteral("\nExit codes: 0 every picture saved, 1 something lost (a picture, part of a listing,\n"
+                                "a list or names file not written), 2 usage, 3 no album read, 4 save path unusable,\n"
+                                "130 stopped (Ctrl-C), 143 stopped (SIGTERM); with several boards, the highest\n"
+                                "of theirs.\n"
                                 "The site is found through CORVADIN_SITE_HOST / CORVADIN_IMAGE_HOST or site.ini.\n"));
         return EXIT_ALL_SAVED;
     }

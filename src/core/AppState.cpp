@@ -113,6 +113,11 @@ void AppState::ResetSummary()
 
 void AppState::AddOutcome(const PictureOutcome &outcome)
 {
+    if (outcome.saved) {
+        const QString folder = archive.folder();
+        if (!folder.isEmpty() && outcome.file.startsWith(folder) && !outcome.file.mid(folder.size()).contains(QDir::separator()))
+            archive.Record(outcome.address, outcome.file.mid(folder.size()));
+    }
     std::lock_guard lock(m_summaryMutex);
     if (outcome.saved) {
         ++m_summary.saved;

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "core/AlbumList.h"
+#include "core/DownloadArchive.h"
 #include "core/DownloadList.h"
 #include "core/Profile.h"
 #include "core/RunSummary.h"
@@ -109,6 +110,7 @@ public:
     SourceState source;
     AlbumList albums;
     DownloadList downloads;
+    DownloadArchive archive;  // the download archive of the album folder in use
     QString strLastPicture;   // first picture of the previous run of the album being collected
     QString strFilter;        // filter keyword of the album view; GUI thread and rebuild
     int albumKind = -1;       // album-kind selection recorded by the list thread
@@ -133,6 +135,8 @@ public:
     // Summary of the last download run.
     RunSummary Summary() const;
     void ResetSummary();
+    // Counts a finished picture (any thread); a saved one also enters the download
+    // archive when its folder is the archive's.
     void AddOutcome(const PictureOutcome &outcome);
     template <typename F> void UpdateSummary(F &&f)
     {

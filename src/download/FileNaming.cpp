@@ -2,7 +2,7 @@
 
 #include "core/AppState.h"
 #include "core/WindowServices.h"
-#include "net/URLSource2.h"
+#include "platform/SaveFile.h"
 #include "platform/Platform.h"
 #include "settings/SoftData.h"
 #include "text/StringCtrl.h"
@@ -185,25 +185,6 @@ QByteArray Utf16Le(const QString &text)
     return bytes;
 }
 
-// One line of the names file. The album's first picture creates (or empties) the file;
-// later pictures append. A file that has gone missing meanwhile is created anew, so it
-// stays a well-formed UTF-16LE file and the lines from here on are kept.
-void WriteNamesLine(const QString &path, const QString &description, bool first)
-{
-    QFile file(path);
-    const bool create = first || !file.exists();
-    if (create) {
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return;
-        file.write("\xFF\xFE", 2);
-    } else {
-        if (!file.open(QIODevice::ReadWrite))
-            return;
-        file.seek(file.size());
-    }
-    file.write(Utf16Le(description + QStringLiteral("\r\n")));
-}
-
 // The key under which two names are the same name: simple case folding, code point by
 // code point, as QString::compare with Qt::CaseInsensitive compares them.
 QString FoldedName(const QString &name)
@@ -226,13 +207,17 @@ QString FoldedName(const QString &name)
 // little for the 200000th picture as for the second (a scan of the list per picture, and
 // one per counter tried, made large albums of like descriptions take hours). A cache of
 // the DownloadList's file names on the naming thread: rebuilt whenever it does not match
-// the list it was built for.
+// the list it was built for. Beside them, the files the album folder held when the album
+// started, each with the picture the download archive says it holds.
 struct NameIndex {
     const DownloadList *list = nullptr;
     qsizetype count = -1;
     QString first, last;
     QSet<QString> folded;
-    QHash<QString, uint> nextCounter; // duplicate base + "/" + extension -> counter to try next
+    QHash<QString, uint> nextCounter; // duplicate base + "/" + extension -> first counter
+                                      // that is not a name of this run
+    QHash<QString, QString> onDisk;   // folded file name -> address of its picture (empty:
+                                      // not a picture of this album's archive)
 
     void sync(const DownloadList &l)
     {
@@ -249,7 +234,33 @@ struct NameIndex {
         first = names.isEmpty() ? QString() : names.first();
         last = names.isEmpty() ? QString() : names.last();
     }
-    bool taken(const QString &name) const { return folded.contains(FoldedName(name)); }
+    void readFolder(const QString &folder, const DownloadArchive &archive)
+    {
+        onDisk.clear();
+        const QHash<QString, QString> owners = archive.Files();
+        // Broken links too (System): whatever stands at a name is never written through.
+        const QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+        for (const QString &file : files) {
+            const QString key = FoldedName(file);
+            const QString owner = owners.value(file);
+            const auto it = onDisk.constFind(key);
+            if (it == onDisk.cend())
+                onDisk.insert(key, owner);
+            else if (*it != owner)
+                onDisk.insert(key, QString()); // two files of one name but for the case
+        }
+    }
+    bool takenByRun(const QString &name) const { return folded.contains(FoldedName(name)); }
+    // Taken for the picture at `address`: a name of this run, or a file of the folder
+    // that is not this very picture saved by an earlier run.
+    bool taken(const QString &name, const QString &address) const
+    {
+        const QString key = FoldedName(name);
+        if (folded.contains(key))
+            return true;
+        const auto it = onDisk.constFind(key);
+        return it != onDisk.cend() && (it->isEmpty() || *it != address);
+    }
     void add(const QString &name)
     {
         folded.insert(FoldedName(name));
@@ -269,10 +280,53 @@ void AddPicture(AppState &app, WindowServices &w, const QString &address,
     const ST_SAVESET set = app.SaveSet();
     const ST_PERLISTRECORD r = app.albums.at(albumIndex);
     DownloadList &list = app.downloads;
-    const qsizetype n = list.addresses.size();
-    const QString num = QString::number(n + 1);
+    NameIndex &names = t_names;
     const QString albumNumber = QString::number(qint64(r.nIndex) + 1);
     const QString albumNumber4 = QStringLiteral("%1").arg(qint64(r.nIndex) + 1, 4, 10, QChar(u'0'));
+
+    // The album folder is decided with the album's first pin.
+    if (!list.folderDecided) {
+        list.folderDecided = true;
+        list.firstPin = address;
+        QString folderName = set.byFolderName == 0 ? r.strName : QString();
+        folderName = FieldText(set.szFolderPrefix) + folderName + FieldText(set.szFolderSuffix);
+        folderName.replace(QStringLiteral("?1"), r.strName);
+        folderName.replace(QStringLiteral("?3"), albumNumber);
+        folderName.replace(QStringLiteral("?9"), albumNumber4);
+        CleanName(folderName, false);
+        folderName = FitFolderName(folderName);
+        QString folder = list.folder();
+        if (!folderName.isEmpty()) {
+            folder += folderName + Separator();
+            list.setFolder(folder);
+        }
+        // One level: the run has made the base folder. A failure shows up as failed saves.
+        QDir().mkdir(folder);
+        // Temporary files of a run that was killed while writing into this album.
+        RemoveStaleTempFiles(folder);
+        SetFolderTimes(folder, QDateTime::currentSecsSinceEpoch());
+        app.strLastPicture = ReadLastPictureMark(folder);
+        app.archive.Open(folder);
+        names.readFolder(folder, app.archive);
+    }
+
+    if (set.wOptions & OPT_SKIP_DOWNLOADED) {
+        if (!app.strLastPicture.isEmpty() && address == app.strLastPicture) {
+            // Ended early, unless a stop request came first: that one stays.
+            uint8_t state = app.DownState;
+            while (state != 3 && !app.DownState.compare_exchange_weak(state, 2)) {
+            }
+            return;
+        }
+        // Saved by an earlier run: not downloaded, not named. It keeps its place in the
+        // numbering, so a picture fetched again after a failure gets its number back.
+        if (app.archive.Contains(address)) {
+            ++list.skipped;
+            return;
+        }
+    }
+
+    const QString num = QString::number(list.pinsMet() + 1);
 
     // Base name. A description is always an ordinary name, even when it looks like an
     // absolute path: nothing is ever saved outside the album folder.
@@ -316,28 +370,6 @@ void AddPicture(AppState &app, WindowServices &w, const QString &address,
         name.prepend(u'_');
     const QString duplicateBase = name;
 
-    // The album folder is decided with the album's first picture.
-    if (n == 0) {
-        QString folderName = set.byFolderName == 0 ? r.strName : QString();
-        folderName = FieldText(set.szFolderPrefix) + folderName + FieldText(set.szFolderSuffix);
-        folderName.replace(QStringLiteral("?1"), r.strName);
-        folderName.replace(QStringLiteral("?3"), albumNumber);
-        folderName.replace(QStringLiteral("?9"), albumNumber4);
-        CleanName(folderName, false);
-        folderName = FitFolderName(folderName);
-        QString folder = list.folder();
-        if (!folderName.isEmpty()) {
-            folder += folderName + Separator();
-            list.setFolder(folder);
-        }
-        // One level: the run has made the base folder. A failure shows up as failed saves.
-        QDir().mkdir(folder);
-        // Temporary files of a run that was killed while writing into this album.
-        CUrlSession::RemoveStaleTempFiles(folder);
-        SetFolderTimes(folder, QDateTime::currentSecsSinceEpoch());
-        app.strLastPicture = ReadLastPictureMark(folder);
-    }
-
     const QString folder = list.folder();
     name = CutUnits(name, PATH_UNITS - folder.size());
 
@@ -349,41 +381,31 @@ void AddPicture(AppState &app, WindowServices &w, const QString &address,
     }
     name = FitName(name, {}, ext);
 
-    NameIndex &names = t_names;
     names.sync(list);
-    if (n > 0 && names.taken(name + ext)) {
+    if (names.taken(name + ext, address)) {
         // The counter goes after the uncut name, picture extension included. Names are
-        // only ever added, so the counters below the last one given to this base and
-        // extension are all taken still: the search goes on from there.
+        // only ever added, so the counters below `next` are all names of this run still;
+        // files of the folder may take further ones, but not for every picture.
+        const auto counted = [&](uint k) { return FitName(duplicateBase, QStringLiteral("(%1)").arg(k), ext); };
         uint &next = names.nextCounter[duplicateBase + u'/' + ext];
         uint k = std::max(next, 1u);
-        do
-            name = FitName(duplicateBase, QStringLiteral("(%1)").arg(k++), ext);
-        while (names.taken(name + ext));
+        while (names.takenByRun(counted(k) + ext))
+            ++k;
         next = k;
+        while (names.taken(counted(k) + ext, address))
+            ++k;
+        name = counted(k);
     }
 
     const QString fileName = name + ext;
 
-    if ((set.wOptions & OPT_SKIP_DOWNLOADED) && !app.strLastPicture.isEmpty()
-        && address == app.strLastPicture) {
-        // Ended early, unless a stop request came first: that one stays.
-        uint8_t state = app.DownState;
-        while (state != 3 && !app.DownState.compare_exchange_weak(state, 2)) {
-        }
-        return;
-    }
-
     list.addresses.append(address);
     list.fileNames.append(fileName);
     list.headers.append(headerText);
+    list.descriptions.append(description);
     names.add(fileName);
-    const qsizetype count = list.addresses.size();
 
-    w.SetProgressText(QStringLiteral("已获取到%1张图片信息").arg(count), ReportKind::Collected);
-
-    if (set.wOptions & OPT_NAMES_FILE)
-        WriteNamesLine(AlbumFilePath(folder, r.strName, QStringLiteral(".txt")), description, count == 1);
+    w.SetProgressText(QStringLiteral("已获取到%1张图片信息").arg(list.addresses.size()), ReportKind::Collected);
 }
 
 bool HasPictureExtension(const QString &name)
@@ -541,10 +563,15 @@ void FixPictureFormat(AppState &app)
 {
     DownloadList &list = app.downloads;
     const QString folder = list.folder();
-    for (QString &entry : list.fileNames) {
+    for (qsizetype i = 0; i < list.fileNames.size(); ++i) {
+        QString &entry = list.fileNames[i];
         QString path = folder + entry;
         DetectPictureType(path);
-        entry = path.mid(path.lastIndexOf(Separator()) + 1);
+        const QString renamed = path.mid(path.lastIndexOf(Separator()) + 1);
+        // The archive follows a saved picture to its new name.
+        if (renamed != entry && app.archive.AddressOf(entry) == list.addresses.value(i))
+            app.archive.Record(list.addresses.value(i), renamed);
+        entry = renamed;
     }
 }
 
@@ -567,4 +594,26 @@ QString FitFolderLevel(const QString &name)
 QString AlbumFilePath(const QString &folder, const QString &albumName, const QString &extension)
 {
     return folder + FitName(WithoutSeparators(albumName), {}, extension) + extension;
+}
+
+bool WriteNamesFile(const QString &path, const QStringList &lines, bool keepEarlier, QString *error)
+{
+    QByteArray bytes("\xFF\xFE", 2);
+    for (const QString &line : lines)
+        bytes += Utf16Le(line + QStringLiteral("\r\n"));
+    // The earlier lines, as they are. A link at the name is not read: it is replaced.
+    const QFileInfo info(path);
+    if (keepEarlier && info.isFile() && !info.isSymLink()) {
+        QFile earlier(path);
+        if (!earlier.open(QIODevice::ReadOnly)) {
+            if (error)
+                *error = earlier.errorString();
+            return false; // rewriting it without them would lose them
+        }
+        QByteArray old = earlier.readAll();
+        if (old.startsWith("\xFF\xFE"))
+            old.remove(0, 2);
+        bytes += old;
+    }
+    return SaveFileAtomically(path, bytes, false, error);
 }

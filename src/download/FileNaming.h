@@ -2,8 +2,8 @@
 // and the file operations around it: folder creation, file times, the last-picture
 // mark, and the two passes after an album's download (extension fix, time order).
 //
-// Threads: AddPicture, FixPictureFormat and FixPictureOrder run on the download-run
-// thread, AddPicture before the album's worker pool starts and the passes after it has
+// Threads: AddPicture, FixPictureFormat, FixPictureOrder and WriteNamesFile run on the
+// download-run thread, AddPicture before the album's worker pool starts and the passes after it has
 // ended, so nothing else touches the DownloadList's lists meanwhile. The other
 // functions keep no state and are safe on any thread.
 //
@@ -13,17 +13,32 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 class AppState;
 class WindowServices;
 
-// Names one picture and appends it to app.downloads (address, file name, headerText),
-// or, when the skip option meets the previous run's first picture, sets DownState to 2
-// and appends nothing. The album's first picture also decides and creates the album
-// folder, removes the temporary files a killed run left in it, reads its mark file into
-// app.strLastPicture and starts the names file. Making a name unique costs the same
-// whatever the album's size (a folded-name index kept on the calling thread).
+// Names one picture and appends it to app.downloads (address, file name, headerText,
+// description). The album's first pin also decides and creates the album folder, removes
+// the temporary files a killed run left in it, reads its mark file into app.strLastPicture
+// and opens its download archive (app.archive).
+//
+// With OPT_SKIP_DOWNLOADED: the previous run's first picture sets DownState to 2 and
+// appends nothing; a picture the archive holds is left out (downloads.skipped) but keeps
+// its place in the numbering ("?2" and number names count every pin met), so a picture
+// fetched again after a failure gets its old number back.
+//
+// Nothing of an earlier run is overwritten. A name is taken when this run gave it to
+// another picture (the classic duplicate rule) and also when a file of that name is in
+// the album folder, unless the archive says an earlier run saved this very picture there:
+// "its own name". So a run without the skip option replaces the pictures it downloads
+// again, and only those; a file the archive does not know (another program's, or one
+// from before the archive existed) is never replaced. A taken name gets the duplicate
+// rule's "(k)". Names compare ignoring case, files on disk too.
+//
+// Making a name unique costs the same whatever the album's size (a folded-name index
+// kept on the calling thread).
 void AddPicture(AppState &app, WindowServices &w, const QString &address,
                 const QString &description, const QString &headerText, int albumIndex);
 
@@ -64,7 +79,8 @@ QString HeifBrandExtension(const QByteArray &head);
 // is never replaced.
 bool DetectPictureType(QString &path);
 
-// Runs DetectPictureType over the album's pictures and updates the file-name entries.
+// Runs DetectPictureType over the album's pictures and updates the file-name entries
+// (and the download archive's names).
 void FixPictureFormat(AppState &app);
 // Stamps the album's pictures with the current time, each one a minute older than the
 // one before, so sorting by time gives the board's order.
@@ -78,3 +94,9 @@ QString FitFolderLevel(const QString &name);
 // The path of an album's own file in its folder (the names file ".txt", the download
 // list ".lst"): the album name without separators, fitted like a picture's name.
 QString AlbumFilePath(const QString &folder, const QString &albumName, const QString &extension);
+
+// Writes the names file (UTF-16LE with its byte-order mark, one "%s\r\n" line per
+// description) whole, through a temporary file. keepEarlier: the lines the file held
+// go after the new ones (newest first, as the board shows them). Answers false, with the
+// reason in *error, when the file could not be written whole; it is then as it was.
+bool WriteNamesFile(const QString &path, const QStringList &lines, bool keepEarlier, QString *error = nullptr);

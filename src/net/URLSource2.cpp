@@ -2,15 +2,12 @@
 
 #include "net/CookieStore.h"
 #include "net/HostThrottle.h"
+#include "platform/SaveFile.h"
 #include "text/StringCtrl.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QUrl>
 
 #include <curl/curl.h>
@@ -19,7 +16,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <optional>
 
@@ -32,9 +28,6 @@ const char kAgent[] =
 constexpr long kMaxRedirects = 10; // so that a redirect loop ends
 constexpr int kAbortPollMs = 50;   // shouldAbort is asked at least this often
 constexpr long kReadBufferBytes = 102400;
-const QLatin1String kTempPrefix(".corvadin-");
-const QLatin1String kTempSuffix(".part");
-constexpr int kTempRandomChars = 6;
 
 Clock::time_point deadlineAfter(Clock::time_point from, uint32_t ms)
 {
@@ -248,12 +241,6 @@ bool isoMediaComplete(const Byte *p, qsizetype n)
         i += qsizetype(size);
     }
     return description && data;
-}
-
-// Qt's names as std::filesystem wants them (UTF-8 on POSIX, as Qt encodes them there).
-std::filesystem::path fsPath(const QString &path)
-{
-    return std::filesystem::path(path.toStdU16String());
 }
 
 } // namespace
@@ -748,74 +735,13 @@ qint64 CUrlSession::Impl::backoffMs(const ST_URLREQUEST &request, int attempt)
 
 void CUrlSession::Impl::writeFile(const QString &path)
 {
-    // The picture appears under its name only when complete: it is written to a new
-    // file of a recognisable name in the same folder (same file system, so the rename
-    // is atomic) and renamed over the target. A failed write leaves neither file.
-    const QString folder = QFileInfo(path).absolutePath() + QLatin1Char('/');
-    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    QFile file;
-    for (int attempt = 0; attempt < 16 && !file.isOpen(); ++attempt) {
-        QString name = kTempPrefix;
-        for (int k = 0; k < kTempRandomChars; ++k)
-            name += QLatin1Char(alphabet[QRandomGenerator::global()->bounded(int(sizeof alphabet) - 1)]);
-        file.setFileName(folder + name + kTempSuffix);
-        // NewOnly: created here and now (O_EXCL), never someone else's file. Unbuffered:
-        // a full disk shows in write()'s answer, not in a flush whose failure is easy to
-        // lose (QSaveFile::commit answers true after one and leaves an empty file).
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)
-            && !QFileInfo::exists(file.fileName()))
-            break;
-    }
-    if (!file.isOpen()) {
-        q->errorText = QStringLiteral("file not written: ") + file.errorString();
-        return;
-    }
-    // A short write (the disk filled up, a size limit) is tried again for the rest, so
-    // that the error behind it is known.
-    qint64 done = 0;
-    while (done < q->body.size()) {
-        const qint64 n = file.write(q->body.constData() + done, q->body.size() - done);
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    const bool written = done == q->body.size();
-    const QString why = file.errorString();
-    file.close();
-    std::error_code ec;
-    if (written) {
-        try {
-            std::filesystem::rename(fsPath(file.fileName()), fsPath(path), ec);
-        } catch (const std::exception &) {
-            // A name std::filesystem cannot convert.
-            ec = std::make_error_code(std::errc::invalid_argument);
-        }
-    }
-    if (!written || ec) {
-        file.remove();
-        q->errorText = QStringLiteral("file not written: ") + (written ? QString::fromLocal8Bit(ec.message()) : why);
+    // The picture appears under its name only when complete (see SaveFile.h).
+    QString why;
+    if (!SaveFileAtomically(path, q->body, false, &why, false)) {
+        q->errorText = QStringLiteral("file not written: ") + why;
         return;
     }
     q->savedToFile = true;
-}
-
-bool CUrlSession::IsTempFileName(const QString &name)
-{
-    static const QRegularExpression pattern(QStringLiteral("^\\.corvadin-[A-Za-z0-9]{%1}\\.part$").arg(kTempRandomChars));
-    return pattern.match(name).hasMatch();
-}
-
-int CUrlSession::RemoveStaleTempFiles(const QString &folder)
-{
-    const QDir dir(folder);
-    int removed = 0;
-    const QStringList names = dir.entryList({kTempPrefix + QLatin1Char('*') + kTempSuffix},
-                                            QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
-    for (const QString &name : names) {
-        if (IsTempFileName(name) && QFile::remove(dir.filePath(name)))
-            ++removed;
-    }
-    return removed;
 }
 
 void CUrlSession::Abort()

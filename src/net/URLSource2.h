@@ -15,10 +15,9 @@
 //   not read;
 // - a declared "Content-Length:" outside the limits fails before any body byte is read;
 //   a body that grows past the maximum fails at once;
-// - with savePath the body goes to a temporary file ".corvadin-XXXXXX.part" in the
-//   target's folder and is renamed over the target when complete, so a failed or
-//   stopped request leaves no file behind; a process killed in between can leave a
-//   temporary file, which RemoveStaleTempFiles clears on the next visit of the folder;
+// - with savePath the body is written as SaveFileAtomically writes (a temporary file
+//   renamed over the target when complete), so a failed or stopped request leaves no
+//   file behind;
 // - Fetch tells a failure that another try would only repeat from one that may pass;
 //   it waits before each try as the back-off, the site's Retry-After and the process-wide
 //   pacing per host (HostThrottle) ask.
@@ -143,12 +142,6 @@ public:
     // At most maxOut bytes are produced: a longer result fails as well (a few bytes of
     // a hostile page can inflate to gigabytes).
     static bool InflateBody(const char *data, qsizetype size, QByteArray &out, qsizetype maxOut = PAGE_BODY_CAP);
-
-    // Whether a file name is one of the temporary files savePath writes go through.
-    static bool IsTempFileName(const QString &name);
-    // Removes the temporary files that a killed process left in `folder` (not below it);
-    // answers how many went. Only for folders no other process is writing pictures to.
-    static int RemoveStaleTempFiles(const QString &folder);
 
     // Stops the transfer in flight, or the retry pause (the reason is then "aborted"), from
     // any thread. The session stays aborted until the next Request/Fetch begins.

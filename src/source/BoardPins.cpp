@@ -10,7 +10,7 @@
 
 #include <QSet>
 
-void EnumeratePins(AppState &app, WindowServices &w, int albumIndex)
+bool EnumeratePins(AppState &app, WindowServices &w, int albumIndex)
 {
     const ST_PERLISTRECORD r = app.albums.at(albumIndex);
     SourceState &src = app.source;
@@ -39,29 +39,30 @@ void EnumeratePins(AppState &app, WindowServices &w, int albumIndex)
             src.strBoardPage.clear();
         } else {
             if (askedCursors.contains(src.strCursor))
-                return;
+                return true; // the site has nothing further to show
+
             askedCursors.insert(src.strCursor);
             req.url = r.strUrl + QStringLiteral("?hxzmqq2s&max=") + src.strCursor +
                       QStringLiteral("&limit=20&wfl=1");
             if (!session.Fetch(req, 0))
-                return;
+                return false; // the pins after this page were never seen
             text = session.GetText(TEXT_INFLATE | TEXT_UTF8);
             session.body.clear();
             if (text.isEmpty())
-                return;
+                return false;
         }
 
         const PinPage page = ParsePinPage(std::move(text), app.site.defaultImageHost, scheme);
 
-        if (uint32_t(app.downloads.addresses.size()) >= r.nPicCount)
-            return;
+        if (uint32_t(app.downloads.pinsMet()) >= r.nPicCount)
+            return true;
         if (page.pieces.isEmpty())
-            return;
+            return true;
         for (const PinPiece &piece : page.pieces) {
             if (piece.cursor.isEmpty())
                 continue;
             if (firstPins.contains(piece.cursor))
-                return; // this page was read before
+                return true; // this page was read before
             firstPins.insert(piece.cursor);
             break;
         }
@@ -73,14 +74,16 @@ void EnumeratePins(AppState &app, WindowServices &w, int albumIndex)
                 continue;
             AddPicture(app, w, page.AddressOf(piece), piece.description, QString(), albumIndex);
             const uint8_t state = app.DownState;
-            if (state == 3 || state == 2)
-                return;
-            if (uint32_t(app.downloads.addresses.size()) >= r.nPicCount)
-                return;
+            if (state == 3)
+                return false;
+            if (state == 2)
+                return true; // the earlier mark: the rest was done before
+            if (uint32_t(app.downloads.pinsMet()) >= r.nPicCount)
+                return true;
             if (app.downloads.addresses.size() >= app.maxPicturesPerAlbum) {
                 w.ShowMessage(QStringLiteral("相册“%1”的图片超过%2张，其余的图片不再获取")
                                   .arg(r.strName, QString::number(app.maxPicturesPerAlbum)));
-                return;
+                return false;
             }
         }
     }

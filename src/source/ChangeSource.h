@@ -33,15 +33,24 @@ void AddAlbumRow(AppState &app, WindowServices &w, int albumIndex);
 // Refills the view from the album list; ConvertState 2 stops it early.
 void RebuildAlbumRows(AppState &app, WindowServices &w);
 
-// Walks the pins of one album into the DownloadList (through AddPicture).
-void EnumeratePins(AppState &app, WindowServices &w, int albumIndex);
+// Walks the pins of one album into the DownloadList (through AddPicture). Answers
+// whether the listing reached its end: the board's count, a page without pins, a page
+// answered twice, or the earlier run's mark. False when a page request failed (or
+// answered nothing), a stop came, or the album reached the picture cap.
+bool EnumeratePins(AppState &app, WindowServices &w, int albumIndex);
 
 // Body of the download-run thread.
 void RunDownload(AppState &app, WindowServices &w);
-// The phase line's text at the end of a run: how it ended ("下载完毕", "已终止下载" ...).
+// The phase line's text at the end of a run: how it ended ("下载完毕", "已终止下载",
+// "下载完毕，3张失败" ...).
 struct RunSummary;
 QString RunEndText(const RunSummary &summary);
-// The download list file: one GBK line per address, CR LF. Answers whether it opened.
-bool WriteListFile(const QStringList &addresses, const QString &path);
+// What a summary should say beyond the counts, one line each, for the CLI: albums whose
+// listing ended early ("album incomplete: collected X of Y"), albums showing fewer pins
+// than they declare, files that could not be written.
+QStringList RunNotes(const RunSummary &summary);
+// The download list file: one GBK line per address, CR LF, written whole or not at all.
+// Answers whether it was; *error says why not.
+bool WriteListFile(const QStringList &addresses, const QString &path, QString *error = nullptr);
 // The last-picture mark file "pic.kzv": the address as raw UTF-16LE, hidden on Windows.
 void WriteLastPictureMark(const QString &text, const QString &folder);

@@ -1,31 +1,90 @@
 // The download run: the chosen albums one after another, collected, then downloaded
 // by the worker pool or written as a download list.
+//
+// What an album leaves behind, so that a later run loses nothing:
+// - the download archive records every picture as it is saved (AppState::AddOutcome);
+// - the mark "pic.kzv" moves only when the listing reached its end and every picture
+//   of the batch was saved; it then holds the album's newest pin (the first collected,
+//   or the first one skipped as archived). Otherwise the earlier mark stays, and the next
+//   run with "不下载以前下载过的图片" pages on past it, fetching what the archive lacks;
+// - the names file grows (see writeNamesFile below);
+// - a list, names file or archive that cannot be written whole is reported (a message
+//   and RunSummary::writeFailures), never taken for success.
 #include "source/ChangeSource.h"
 
 #include "core/AppState.h"
-#include "platform/SaveFile.h"
 #include "core/WindowServices.h"
 #include "download/DownProc.h"
 #include "download/FileNaming.h"
 #include "platform/Platform.h"
+#include "platform/SaveFile.h"
 #include "text/StringCtrl.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
+#include <QHash>
 
-bool WriteListFile(const QStringList &addresses, const QString &path)
+namespace {
+
+void reportWriteFailure(AppState &app, WindowServices &w, const QString &path, const QString &why)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
+    app.UpdateSummary([&](RunSummary &s) { s.writeFailures.append(path + QStringLiteral(": ") + why); });
+    w.ShowMessage(QStringLiteral("文件写入失败：%1\n%2").arg(path, why));
+}
+
+// The names file after an album (OPT_NAMES_FILE). A run without the skip option that
+// read the whole listing names every picture of the album: its lines replace the file,
+// as they always did. Any other run only adds: the lines of the pictures new to the
+// album (not in the archive before the run) go before the earlier lines. In a download
+// those are the pictures it saved; one that failed gets its line from the run that
+// saves it, so a rerun after failures adds each line once. Answers whether the file
+// holds the failed pictures' lines as well.
+bool writeNamesFile(AppState &app, WindowServices &w, const QString &albumName, bool wholeAlbum,
+                    bool listOnly, const QList<bool> &knownBefore)
+{
+    const DownloadList &list = app.downloads;
+    QStringList lines;
+    for (qsizetype i = 0; i < list.descriptions.size(); ++i) {
+        const bool saved = listOnly || app.archive.AddressOf(list.fileNames[i]) == list.addresses[i];
+        if (wholeAlbum || (!knownBefore.value(i) && saved))
+            lines.append(list.descriptions[i]);
+    }
+    const QString path = AlbumFilePath(list.folder(), albumName, QStringLiteral(".txt"));
+    if (!wholeAlbum && lines.isEmpty())
+        return false; // nothing new: the file stays as it is
+    QString why;
+    if (!WriteNamesFile(path, lines, !wholeAlbum, &why))
+        reportWriteFailure(app, w, path, why);
+    return wholeAlbum;
+}
+
+// Marks the failures that the batch just added with their album and description, so
+// they can be tried again on their own.
+void describeFailures(AppState &app, qsizetype from, int album)
+{
+    const DownloadList &list = app.downloads;
+    const QString folder = list.folder();
+    QHash<QString, qsizetype> indexOf;
+    for (qsizetype i = 0; i < list.fileNames.size(); ++i)
+        indexOf.insert(folder + list.fileNames[i], i);
+    app.UpdateSummary([&](RunSummary &s) {
+        for (qsizetype k = from; k < s.failures.size(); ++k) {
+            s.failures[k].album = album;
+            s.failures[k].description = list.descriptions.value(indexOf.value(s.failures[k].file, -1));
+        }
+    });
+}
+
+} // namespace
+
+bool WriteListFile(const QStringList &addresses, const QString &path, QString *error)
+{
     QByteArray bytes;
     for (const QString &a : addresses) {
         bytes += ToGbk(a);
         bytes += "\r\n";
     }
-    file.write(bytes);
-    return true;
+    return SaveFileAtomically(path, bytes, false, error);
 }
 
 void WriteLastPictureMark(const QString &text, const QString &folder)
@@ -45,7 +104,28 @@ QString RunEndText(const RunSummary &summary)
 {
     if (summary.stopped)
         return QStringLiteral("已终止下载");
-    return QStringLiteral("下载完毕");
+    QString text = QStringLiteral("下载完毕");
+    if (summary.failed > 0)
+        text += QStringLiteral("，%1张失败").arg(summary.failed);
+    if (const int incomplete = summary.incompleteAlbums())
+        text += QStringLiteral("，%1个图集未获取完整").arg(incomplete);
+    if (!summary.writeFailures.isEmpty())
+        text += QStringLiteral("，%1个文件写入失败").arg(summary.writeFailures.size());
+    return text;
+}
+
+QStringList RunNotes(const RunSummary &summary)
+{
+    QStringList notes;
+    for (const AlbumOutcome &a : summary.albumList) {
+        if (!a.listingComplete)
+            notes << QStringLiteral("album incomplete: collected %1 of %2 (%3)").arg(a.listed).arg(a.declared).arg(a.name);
+        else if (!a.endedAtMark && uint32_t(a.listed) < a.declared)
+            notes << QStringLiteral("note: %1 shows %2 of the %3 pictures it declares").arg(a.name).arg(a.listed).arg(a.declared);
+    }
+    for (const QString &f : summary.writeFailures)
+        notes << QStringLiteral("failed: could not write %1").arg(f);
+    return notes;
 }
 
 void RunDownload(AppState &app, WindowServices &w)
@@ -91,6 +171,7 @@ void RunDownload(AppState &app, WindowServices &w)
     int runTotal = 0;
     for (int h = 0; h < chosen.size() && app.DownState != 3; ++h) {
         const int i = chosen[h];
+        const ST_PERLISTRECORD record = app.albums.at(i);
         app.downloads.reset(base);
         // An album that ended early lets the next one run; a stop request stays.
         uint8_t early = 2;
@@ -98,35 +179,83 @@ void RunDownload(AppState &app, WindowServices &w)
         w.SetPhaseText(QStringLiteral("正在下载第%1/%2个图集").arg(h + 1).arg(chosen.size()), ReportKind::AlbumStarted);
         w.SetProgressText(QStringLiteral("......"), ReportKind::AlbumCollecting);
 
-        EnumeratePins(app, w, i);
+        const bool listingComplete = EnumeratePins(app, w, i);
+        const DownloadList &list = app.downloads;
+        if (app.DownState == 3) {
+            app.archive.Close();
+            continue; // stopped while collecting: the album is left as it was
+        }
 
-        const QStringList &addresses = app.downloads.addresses;
-        if (addresses.isEmpty() || app.DownState == 3)
+        AlbumOutcome album;
+        album.name = record.strName;
+        album.folder = list.folder();
+        album.declared = record.nPicCount;
+        album.listed = list.pinsMet();
+        album.skipped = list.skipped;
+        album.listingComplete = listingComplete;
+        album.endedAtMark = app.DownState == 2;
+        album.firstAddress = list.firstPin;
+        int albumIndex = -1;
+        app.UpdateSummary([&](RunSummary &s) {
+            s.collected += int(list.addresses.size());
+            s.skipped += list.skipped;
+            albumIndex = int(s.albumList.size());
+            s.albumList.append(album);
+        });
+        if (list.addresses.isEmpty()) {
+            app.archive.Close();
             continue;
-        runTotal += int(addresses.size());
-        app.UpdateSummary([&](RunSummary &s) { s.collected += int(addresses.size()); });
-        const QString folder = app.downloads.folder();
+        }
+        runTotal += int(list.addresses.size());
+        const QString folder = list.folder();
+        // A run without the skip option that read the whole listing names the whole album.
+        const bool wholeAlbum = listingComplete && !(options & OPT_SKIP_DOWNLOADED);
+        QList<bool> knownBefore;
+        for (const QString &a : list.addresses)
+            knownBefore.append(app.archive.Contains(a));
 
         if (options & OPT_LIST_ONLY) {
-            const QString path = AlbumFilePath(folder, app.albums.at(i).strName, QStringLiteral(".lst"));
-            if (WriteListFile(addresses, path))
+            const QString path = AlbumFilePath(folder, record.strName, QStringLiteral(".lst"));
+            QString why;
+            if (WriteListFile(list.addresses, path, &why))
                 app.UpdateSummary([&](RunSummary &s) { s.listFiles.append(path); });
+            else
+                reportWriteFailure(app, w, path, why);
+            if (options & OPT_NAMES_FILE)
+                writeNamesFile(app, w, record.strName, wholeAlbum, true, knownBefore);
+            app.archive.Close();
             continue;
         }
 
         w.SetProgressText(QStringLiteral("已开始下载图片"), ReportKind::DownloadStarted);
+        const qsizetype failuresBefore = app.Summary().failures.size();
         std::thread pool = StartDownPicFunc(app, w);
         if (!pool.joinable()) {
             w.ShowMessage(QStringLiteral("Create thread:DownPicFunc failed."));
+            app.archive.Close();
             continue;
         }
         pool.join();
-        if (app.DownState != 3)
-            WriteLastPictureMark(addresses.first(), folder);
+        const bool stopped = app.DownState == 3;
+        const int failed = int(app.Summary().failures.size() - failuresBefore);
         if (options & OPT_FIX_FORMAT)
             FixPictureFormat(app);
         if (options & OPT_FIX_ORDER)
             FixPictureOrder(app);
+        bool namesWritten = false;
+        if (options & OPT_NAMES_FILE)
+            namesWritten = writeNamesFile(app, w, record.strName, wholeAlbum, false, knownBefore);
+        // The mark says "done" only when it is true: then every pin from the album's
+        // newest on is saved, now or before (the archive).
+        if (!stopped && listingComplete && failed == 0)
+            WriteLastPictureMark(list.firstPin, folder);
+        describeFailures(app, failuresBefore, albumIndex);
+        app.UpdateSummary([&](RunSummary &s) {
+            s.albumList[albumIndex].failed = failed;
+            s.albumList[albumIndex].namesWritten = namesWritten;
+        });
+        if (const QString why = app.archive.Close(); !why.isEmpty())
+            reportWriteFailure(app, w, folder + DownloadArchive::FileName(), why);
     }
 
     const bool stopped = app.DownState == 3;

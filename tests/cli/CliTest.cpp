@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <csignal>
+#include <functional>
 
 namespace {
 
@@ -200,6 +201,37 @@ TEST_F(Cli, FailedPicturesAreListedAndGiveExitCode1)
     EXPECT_TRUE(r.out.contains(QStringLiteral("404"))) << r.out.toStdString();
 }
 
+TEST_F(Cli, WhatIsLostBesidesPicturesIsSaidAndGivesExitCode1)
+{
+    struct Case {
+        const char *what;
+        std::function<void(BoardSite::Board &)> make;
+        QStringList options;
+        int exitCode;
+        QString says;
+    };
+    const QList<Case> cases = {
+        {"a pin page that fails", [](BoardSite::Board &b) { b.pinPagesFailFrom = 1; }, {}, 1,
+         QStringLiteral("album incomplete: collected 20 of 45 (b%1)")},
+        {"fewer pins than declared, every page read", [](BoardSite::Board &b) { b.declaredPinCount = 100; }, {}, 0,
+         QStringLiteral("note: b%1 shows 45 of the 100 pictures it declares")},
+        {"a folder where the list should be", [](BoardSite::Board &) {}, {QStringLiteral("--list-only")}, 1,
+         QStringLiteral("failed: could not write %2/u/b%1/b%1.lst: ")},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString id = QString::number(20 + n++);
+        BoardSite::Board b = BoardSite::makeBoard(id, QStringLiteral("b") + id, QStringLiteral("u"), 45, n);
+        c.make(b);
+        site.addBoard(b);
+        QDir().mkpath(save() + QStringLiteral("/u/b%1/b%1.lst").arg(id));
+        const Result r = run(QStringList{QStringLiteral("-o"), save()} + c.options + QStringList{site.boardUrl(id)});
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        EXPECT_TRUE(r.out.contains(c.says.arg(id, save()))) << r.out.toStdString();
+    }
+}
+
 TEST_F(Cli, ListOnlyWritesTheDownloadList)
 {
     const Result r = run({QStringLiteral("-o"), save(), QStringLiteral("--list-only"), site.boardUrl(QStringLiteral("1001"))});
@@ -233,7 +265,7 @@ TEST_F(Cli, CtrlCAndSigtermStopTheRunLikeTheStopButton)
         // No partial file and no mark file: every file there is a whole picture.
         const QString folder = saveTo + QStringLiteral("/u/slow/");
         EXPECT_FALSE(QFile::exists(folder + QStringLiteral("pic.kzv")));
-        for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden)) {
+        for (const QString &name : QDir(folder).entryList(QDir::Files)) {
             QFile f(folder + name);
             ASSERT_TRUE(f.open(QIODevice::ReadOnly));
             const QByteArray bytes = f.readAll();

@@ -2,15 +2,18 @@
 // pool, against the local board site on loopback.
 #include "CoreFixture.h"
 
+#include "core/DownloadArchive.h"
 #include "download/DownProc.h"
 #include "download/FileNaming.h"
 #include "source/ChangeSource.h"
 #include "text/StringCtrl.h"
 
 #include <QCryptographicHash>
+#include <QMap>
 #include <QDirIterator>
 #include <QFile>
-#include <QMap>
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -28,8 +31,8 @@ QStringList strayFiles(const QString &root)
     while (it.hasNext()) {
         const QString path = it.next();
         const QString name = QFileInfo(path).fileName();
-        if (!HasPictureExtension(name) && name != QStringLiteral("pic.kzv") && !name.endsWith(QStringLiteral(".txt")) &&
-            !name.endsWith(QStringLiteral(".lst")))
+        if (!HasPictureExtension(name) && name != QStringLiteral("pic.kzv") && name != DownloadArchive::FileName() &&
+            !name.endsWith(QStringLiteral(".txt")) && !name.endsWith(QStringLiteral(".lst")))
             stray << path;
     }
     return stray;
@@ -221,11 +224,16 @@ TEST_F(DownloadRun, APinCountLargerThanTheBoardEndsWhenAPageHasNoPins)
     b.declaredPinCount = 100;
     site.addBoard(b);
     retrieveAndRun(site.boardUrl(QStringLiteral("41")));
-    EXPECT_EQ(app->Summary().saved, 25);
+    const RunSummary s = app->Summary();
+    EXPECT_EQ(s.saved, 25);
+    // Every page was read: boards count pins they no longer show. Only a note.
+    EXPECT_FALSE(s.hasFailures());
+    EXPECT_EQ(RunNotes(s), QStringList{QStringLiteral("note: short shows 25 of the 100 pictures it declares")});
+    EXPECT_EQ(w->LastPhase(), QStringLiteral("下载完毕"));
     EXPECT_EQ(site.requestCount(QStringLiteral("/boards/41/?")), 2); // the second page is empty
 }
 
-TEST_F(DownloadRun, PinPagesFailingMidwayStillDownloadWhatWasCollected)
+TEST_F(DownloadRun, PinPagesFailingMidwayDownloadWhatWasCollectedAndTheAlbumIsIncomplete)
 {
     BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("42"), QStringLiteral("half"), QStringLiteral("u"), 60, 5);
     b.pinPagesFailFrom = 2;
@@ -234,6 +242,9 @@ TEST_F(DownloadRun, PinPagesFailingMidwayStillDownloadWhatWasCollected)
     const RunSummary s = app->Summary();
     EXPECT_EQ(s.collected, 40);
     EXPECT_EQ(s.saved, 40);
+    EXPECT_EQ(s.incompleteAlbums(), 1);
+    EXPECT_TRUE(s.hasFailures());
+    EXPECT_FALSE(QFile::exists(albumFolder(QStringLiteral("u"), QStringLiteral("half")) + QStringLiteral("pic.kzv")));
 }
 
 TEST_F(DownloadRun, ACursorThatNeverAdvancesEndsTheAlbum)
@@ -365,6 +376,321 @@ TEST_F(DownloadRun, NoAlbumChosen)
     EXPECT_EQ(w->Messages(), QStringList{SiteTexts::NoAlbumChosen()});
     EXPECT_EQ(w->LastPhase(), QStringLiteral("下载完毕"));
     EXPECT_EQ(app->albums.chosen(), 0);
+}
+
+// --- incremental runs --------------------------------------------------------------
+
+namespace {
+
+QByteArray sha256(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+// Every file of a folder (hidden ones too) with the SHA-256 of its bytes.
+QMap<QString, QByteArray> checksums(const QString &folder)
+{
+    QMap<QString, QByteArray> sums;
+    for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        QFile f(folder + name);
+        sums.insert(name, f.open(QIODevice::ReadOnly) ? sha256(f.readAll()) : QByteArray());
+    }
+    return sums;
+}
+
+QByteArray namesFile(const QStringList &lines)
+{
+    QString text;
+    for (const QString &line : lines)
+        text += line + QStringLiteral("\r\n");
+    return QByteArray("\xFF\xFE", 2) + utf16le(text);
+}
+
+} // namespace
+
+class IncrementalRun : public DownloadRun {
+protected:
+    void SetUp() override
+    {
+        DownloadRun::SetUp();
+        // Number names, the names file and "不下载以前下载过的图片", as someone who keeps a
+        // board up to date would set them.
+        editSaveSet([](ST_SAVESET &s) {
+            s.byNameBase = 1;
+            s.wOptions |= OPT_NAMES_FILE | OPT_SKIP_DOWNLOADED;
+        });
+    }
+    QString folder() const { return albumFolder(QStringLiteral("u"), QStringLiteral("inc")); }
+    // Board "inc" of user "u", with descriptions that go into the names file unchanged.
+    static BoardSite::Board makeBoard(const QString &id, int pins, quint64 seed)
+    {
+        BoardSite::Board b = BoardSite::makeBoard(id, QStringLiteral("inc"), QStringLiteral("u"), pins, seed);
+        for (BoardSite::Pin &pin : b.pins)
+            pin.description = QStringLiteral("pin ") + pin.key;
+        return b;
+    }
+    QString address(const BoardSite::Pin &pin) const { return site.pictureUrl(pin.key); }
+    int pictureRequests(const BoardSite::Board &b) const
+    {
+        int n = 0;
+        for (const BoardSite::Pin &pin : b.pins)
+            n += site.requestCount(QLatin1Char('/') + pin.key);
+        return n;
+    }
+    QStringList descriptions(const QList<BoardSite::Pin> &pins) const
+    {
+        QStringList d;
+        for (const BoardSite::Pin &pin : pins)
+            d << pin.description;
+        return d;
+    }
+    QStringList numbered(int from, int to, const QString &tail = QStringLiteral(".jpg")) const
+    {
+        QStringList names;
+        for (int i = from; i <= to; ++i)
+            names << QString::number(i) + tail;
+        return names;
+    }
+    QByteArray mark() const
+    {
+        QFile f(folder() + QStringLiteral("pic.kzv"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+};
+
+TEST_F(IncrementalRun, AListingPageThatFailsLeavesTheAlbumIncompleteAndARerunFetchesTheRest)
+{
+    BoardSite::Board b = makeBoard(QStringLiteral("80"), 45, 80);
+    b.pinPagesFailFrom = 1; // the board page gives 20 pins, the first pin page fails
+    site.addBoard(b);
+    retrieveAndRun(site.boardUrl(b.id));
+
+    RunSummary s = app->Summary();
+    EXPECT_EQ(s.saved, 20);
+    EXPECT_EQ(s.failed, 0);
+    ASSERT_EQ(s.albumList.size(), 1);
+    EXPECT_FALSE(s.albumList[0].listingComplete);
+    EXPECT_EQ(s.albumList[0].listed, 20);
+    EXPECT_EQ(RunNotes(s), QStringList{QStringLiteral("album incomplete: collected 20 of 45 (inc)")});
+    EXPECT_EQ(w->LastPhase(), QStringLiteral("下载完毕，1个图集未获取完整"));
+    EXPECT_TRUE(mark().isEmpty()) << "the mark says done only when it is true";
+
+    // The site recovers: the rerun pages past the 20 it has and fetches exactly the 25 missing.
+    b.pinPagesFailFrom = 0;
+    site.addBoard(b);
+    site.clearRequests();
+    retrieveAndRun(site.boardUrl(b.id));
+    s = app->Summary();
+    EXPECT_EQ(s.saved, 25);
+    EXPECT_EQ(s.skipped, 20);
+    EXPECT_TRUE(s.albumList.value(0).listingComplete);
+    EXPECT_FALSE(s.hasFailures());
+    EXPECT_EQ(w->LastPhase(), QStringLiteral("下载完毕"));
+    for (int i = 0; i < 45; ++i)
+        EXPECT_EQ(site.requestCount(QLatin1Char('/') + b.pins[i].key), i < 20 ? 0 : 1) << i;
+    EXPECT_EQ(mark(), utf16le(address(b.pins[0]))); // the newest pin, though this run skipped it
+    QStringList expected = numbered(1, 45) << QStringLiteral("inc.txt") << QStringLiteral("pic.kzv")
+                                           << DownloadArchive::FileName();
+    expected.sort();
+    EXPECT_EQ(filesIn(folder()), expected);
+    for (int i = 0; i < 45; ++i)
+        EXPECT_EQ(checksums(folder()).value(QStringLiteral("%1.jpg").arg(i + 1)), sha256(site.pictureBytes(b.pins[i].key)));
+    // The rerun's lines first.
+    EXPECT_EQ(sandbox.read(QStringLiteral("save/u/inc/inc.txt")),
+              namesFile(descriptions(b.pins.mid(20)) + descriptions(b.pins.mid(0, 20))));
+
+    // Once more: the mark ends the album at its first pin; nothing is fetched.
+    site.clearRequests();
+    retrieveAndRun(site.boardUrl(b.id));
+    EXPECT_EQ(app->Summary().collected, 0);
+    EXPECT_EQ(pictureRequests(b), 0);
+    EXPECT_EQ(site.requestCount(QStringLiteral("/boards/80/?")), 0);
+}
+
+TEST_F(IncrementalRun, EveryPictureFailingOnceThenARerunFetchesEachOnce)
+{
+    const BoardSite::Board b = makeBoard(QStringLiteral("81"), 45, 81);
+    site.addBoard(b);
+    BoardSite::Options o = site.options();
+    o.faultEvery = 1;
+    o.faultKinds = {BoardSite::Fault::Status500};
+    site.setOptions(o);
+    retrieveAndRun(site.boardUrl(b.id));
+
+    RunSummary s = app->Summary();
+    EXPECT_EQ(s.failed, 45);
+    EXPECT_EQ(w->LastPhase(), QStringLiteral("下载完毕，45张失败"));
+    ASSERT_EQ(s.failures.size(), 45);
+    for (const PictureOutcome &f : s.failures) {
+        EXPECT_EQ(f.album, 0);
+        EXPECT_FALSE(f.reason.isEmpty());
+    }
+    EXPECT_EQ(s.failures[0].description.isEmpty(), false);
+    EXPECT_TRUE(filesIn(folder()).isEmpty()) << filesIn(folder()).join(QLatin1Char(' ')).toStdString();
+
+    o.faultEvery = 0;
+    site.setOptions(o);
+    site.clearRequests();
+    retrieveAndRun(site.boardUrl(b.id));
+    s = app->Summary();
+    EXPECT_EQ(s.saved, 45);
+    EXPECT_FALSE(s.hasFailures());
+    EXPECT_EQ(pictureRequests(b), 45);
+    for (const BoardSite::Pin &pin : b.pins)
+        EXPECT_EQ(site.requestCount(QLatin1Char('/') + pin.key), 1);
+    EXPECT_EQ(mark(), utf16le(address(b.pins[0])));
+    EXPECT_EQ(sandbox.read(QStringLiteral("save/u/inc/inc.txt")), namesFile(descriptions(b.pins)));
+
+    // Without "不下载以前下载过的图片" every picture is fetched again and replaces its own
+    // file: no "(1)" copies, the same bytes.
+    const QMap<QString, QByteArray> before = checksums(folder());
+    editSaveSet([](ST_SAVESET &set) { set.wOptions &= uint16_t(~OPT_SKIP_DOWNLOADED); });
+    site.clearRequests();
+    retrieveAndRun(site.boardUrl(b.id));
+    EXPECT_EQ(app->Summary().saved, 45);
+    EXPECT_EQ(pictureRequests(b), 45);
+    EXPECT_EQ(checksums(folder()), before);
+}
+
+TEST_F(IncrementalRun, AGrowingBoardKeepsEveryEarlierFile)
+{
+    BoardSite::Board b = makeBoard(QStringLiteral("82"), 45, 82);
+    site.addBoard(b);
+    retrieveAndRun(site.boardUrl(b.id));
+    ASSERT_EQ(app->Summary().saved, 45);
+    QMap<QString, QByteArray> earlier = checksums(folder());
+    earlier.remove(QStringLiteral("pic.kzv"));
+    earlier.remove(QStringLiteral("inc.txt"));
+    earlier.remove(DownloadArchive::FileName());
+
+    // Five new pins on top of the board.
+    const BoardSite::Board fresh = makeBoard(QStringLiteral("82"), 5, 1082);
+    QList<BoardSite::Pin> pins = fresh.pins;
+    for (int i = 0; i < 5; ++i)
+        pins[i].id = b.pins[0].id + 5 - i;
+    pins += b.pins;
+    const QList<BoardSite::Pin> oldPins = b.pins;
+    b.pins = pins;
+    b.declaredPinCount = 50;
+    site.addBoard(b);
+    site.clearRequests();
+    retrieveAndRun(site.boardUrl(b.id));
+
+    RunSummary s = app->Summary();
+    EXPECT_EQ(s.collected, 5); // up to the mark
+    EXPECT_EQ(s.saved, 5);
+    EXPECT_EQ(pictureRequests(b), 5);
+    const QMap<QString, QByteArray> after = checksums(folder());
+    for (auto it = earlier.cbegin(); it != earlier.cend(); ++it)
+        EXPECT_EQ(after.value(it.key()), it.value()) << it.key().toStdString() << " was overwritten";
+    // The new pictures' numbers were taken by earlier files: the duplicate rule applies.
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(after.value(QStringLiteral("%1(1).jpg").arg(i + 1)), sha256(site.pictureBytes(pins[i].key))) << i;
+    EXPECT_EQ(sandbox.read(QStringLiteral("save/u/inc/inc.txt")),
+              namesFile(descriptions(pins.mid(0, 5)) + descriptions(oldPins)));
+    EXPECT_EQ(mark(), utf16le(address(pins[0])));
+
+    // A run without the skip option fetches all 50 again; still no earlier file changes.
+    editSaveSet([](ST_SAVESET &set) { set.wOptions &= uint16_t(~OPT_SKIP_DOWNLOADED); });
+    retrieveAndRun(site.boardUrl(b.id));
+    EXPECT_EQ(app->Summary().saved, 50);
+    const QMap<QString, QByteArray> third = checksums(folder());
+    for (auto it = after.cbegin(); it != after.cend(); ++it) {
+        if (HasPictureExtension(it.key())) {
+            EXPECT_EQ(third.value(it.key()), it.value()) << it.key().toStdString() << " was overwritten";
+        }
+    }
+    // A run that names the whole album writes the whole names file.
+    EXPECT_EQ(sandbox.read(QStringLiteral("save/u/inc/inc.txt")), namesFile(descriptions(pins)));
+}
+
+// Every file Corvadin writes in an album folder replaces a link planted at its name
+// instead of writing through it.
+TEST_F(IncrementalRun, LinksPlantedInTheAlbumFolderAreReplacedNotFollowed)
+{
+    const BoardSite::Board b = makeBoard(QStringLiteral("83"), 3, 83);
+    site.addBoard(b);
+    const QStringList names = {QStringLiteral("inc.txt"), QStringLiteral("inc.lst"), QStringLiteral("pic.kzv"),
+                               DownloadArchive::FileName()};
+    QDir().mkpath(folder());
+    for (const QString &name : names) {
+        sandbox.write(QStringLiteral("victims/") + name, "not Corvadin's");
+        ASSERT_TRUE(QFile::link(sandbox.file(QStringLiteral("victims/") + name), folder() + name));
+    }
+    editSaveSet([](ST_SAVESET &set) { set.wOptions &= uint16_t(~OPT_SKIP_DOWNLOADED); });
+    retrieveAndRun(site.boardUrl(b.id));
+    editSaveSet([](ST_SAVESET &set) { set.wOptions |= OPT_LIST_ONLY; });
+    retrieveAndRun(site.boardUrl(b.id));
+
+    for (const QString &name : names) {
+        EXPECT_EQ(sandbox.read(QStringLiteral("victims/") + name), QByteArray("not Corvadin's")) << name.toStdString();
+        EXPECT_FALSE(QFileInfo(folder() + name).isSymLink()) << name.toStdString();
+        EXPECT_GT(QFileInfo(folder() + name).size(), 0) << name.toStdString();
+    }
+    EXPECT_EQ(mark(), utf16le(address(b.pins[0])));
+}
+
+// A list or names file that cannot be written whole is a failure of the run.
+TEST_F(IncrementalRun, AListOrNamesFileThatCannotBeWrittenIsReported)
+{
+    const BoardSite::Board b = makeBoard(QStringLiteral("84"), 45, 84);
+    site.addBoard(b);
+    editSaveSet([](ST_SAVESET &set) { set.wOptions |= OPT_LIST_ONLY; });
+    struct Case {
+        const char *what;
+        std::function<void()> prepare, undo;
+        QString reason;
+    };
+    const QList<Case> cases = {
+        {"folders in the way",
+         [&] {
+             QDir().mkpath(folder() + QStringLiteral("inc.lst"));
+             QDir().mkpath(folder() + QStringLiteral("inc.txt"));
+         },
+         [&] { QDir(folder()).removeRecursively(); }, QString()},
+        {"a file-size limit (a full disk)",
+         [] {
+             std::signal(SIGXFSZ, SIG_IGN);
+             rlimit r {};
+             getrlimit(RLIMIT_FSIZE, &r);
+             r.rlim_cur = 1024;
+             setrlimit(RLIMIT_FSIZE, &r);
+         },
+         [] {
+             rlimit r {};
+             getrlimit(RLIMIT_FSIZE, &r);
+             r.rlim_cur = r.rlim_max;
+             setrlimit(RLIMIT_FSIZE, &r);
+             std::signal(SIGXFSZ, SIG_DFL);
+         },
+         QStringLiteral("File too large")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        // An earlier list and names file, which a failed write must leave as they were.
+        sandbox.write(QStringLiteral("save/u/inc/inc.lst"), "earlier list");
+        sandbox.write(QStringLiteral("save/u/inc/inc.txt"), "earlier names");
+        if (c.reason.isEmpty())
+            QDir(folder()).removeRecursively();
+        c.prepare();
+        w->messages.clear();
+        retrieveAndRun(site.boardUrl(b.id));
+        c.undo();
+        const RunSummary s = app->Summary();
+        EXPECT_TRUE(s.listFiles.isEmpty());
+        ASSERT_EQ(s.writeFailures.size(), 2) << s.writeFailures.join(QLatin1Char('|')).toStdString();
+        EXPECT_TRUE(s.writeFailures[0].startsWith(folder() + QStringLiteral("inc.lst: ")));
+        EXPECT_TRUE(s.writeFailures[1].startsWith(folder() + QStringLiteral("inc.txt: ")));
+        if (!c.reason.isEmpty()) {
+            EXPECT_TRUE(s.writeFailures[0].endsWith(c.reason)) << s.writeFailures[0].toStdString();
+            EXPECT_EQ(sandbox.read(QStringLiteral("save/u/inc/inc.lst")), QByteArray("earlier list"));
+            EXPECT_EQ(sandbox.read(QStringLiteral("save/u/inc/inc.txt")), QByteArray("earlier names"));
+        }
+        EXPECT_TRUE(s.hasFailures());
+        EXPECT_EQ(w->Messages().filter(QStringLiteral("文件写入失败")).size(), 2);
+        EXPECT_EQ(w->LastPhase(), QStringLiteral("下载完毕，2个文件写入失败"));
+        EXPECT_TRUE(strayFiles(w->savePath).isEmpty()) << strayFiles(w->savePath).join(QLatin1Char(' ')).toStdString();
+    }
 }
 
 // --- the worker pool -------------------------------------------------------------

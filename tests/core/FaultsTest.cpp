@@ -6,6 +6,7 @@
 #include "download/DownProc.h"
 #include "download/FileNaming.h"
 #include "net/URLSource2.h"
+#include "platform/SaveFile.h"
 #include "source/ChangeSource.h"
 
 #include <QCryptographicHash>
@@ -137,10 +138,10 @@ TEST_F(Faults, TwoThousandPicturesWithOneInTenFailing)
         EXPECT_EQ(seen.value(k), perKind);
 
     // On disk: exactly the good pictures, byte for byte, the half of each lying one, and
-    // the mark file; no partial or temporary file.
+    // the download archive; no partial or temporary file, and no mark (pictures failed).
     const QString folder = albumFolder(QStringLiteral("u"), QStringLiteral("scale"));
     ASSERT_EQ(app->downloads.fileNames.size(), pins);
-    QStringList onDiskExpected{QStringLiteral("pic.kzv")};
+    QStringList onDiskExpected{DownloadArchive::FileName()};
     for (int i = 0; i < pins; ++i) {
         const Fault fault = site.effectiveFault(b.pins[i].key);
         if (fault != Fault::None && fault != Fault::LieLength)
@@ -237,9 +238,9 @@ TEST_F(Faults, WritesThatFailFailThatPictureOnly)
     for (const BoardSite::Pin &pin : blocked.pins)
         EXPECT_TRUE(failed.value(site.pictureUrl(pin.key)).startsWith(QStringLiteral("file not written")));
     EXPECT_EQ(s.failed, 35 - expectSaved);
-    EXPECT_EQ(w->LastPhase(), QStringLiteral("下载完毕"));
+    EXPECT_EQ(w->LastPhase(), QStringLiteral("下载完毕，%1张失败").arg(35 - expectSaved));
     for (const QString &name : filesBelow(w->savePath))
-        EXPECT_FALSE(CUrlSession::IsTempFileName(QFileInfo(name).fileName())) << name.toStdString();
+        EXPECT_FALSE(IsTempFileName(QFileInfo(name).fileName())) << name.toStdString();
 }
 
 TEST_F(Faults, StaleTemporaryFilesGoWhenTheAlbumIsNamedAgain)

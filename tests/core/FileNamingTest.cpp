@@ -1,6 +1,7 @@
 #include "download/FileNaming.h"
 
 #include "core/AppState.h"
+#include "core/DownloadArchive.h"
 #include "core/WindowServices.h"
 #include "settings/SoftData.h"
 
@@ -329,29 +330,127 @@ TEST(ReadLastPictureMark, FirstLineOfRawUnits)
     EXPECT_EQ(ReadLastPictureMark(sb.path()), QStringLiteral("ab"));
 }
 
+// ---------------------------------------------------------------- earlier runs' files
+
+// Names against the files an earlier run left: a file is replaced only by the picture
+// the archive says it holds; the skip option leaves archived pictures out but keeps
+// their numbers.
+TEST(AddPictureEarlierRuns, NothingOfAnEarlierRunIsOverwritten)
+{
+    struct Pin {
+        const char *description;
+        const char *address;
+    };
+    struct Case {
+        const char *label;
+        std::vector<const char *> files = {};   // in the album folder before the run
+        std::vector<const char *> archive = {}; // "address\tname" lines
+        std::vector<Pin> pins = {};
+        std::vector<const char *> expected = {}; // file names collected, in order
+        uint8_t nameBase = 0;
+        bool skip = false;
+        int skipped = 0;
+    };
+    const std::vector<Case> cases = {
+        {.label = "a file the archive does not know takes the duplicate rule",
+         .files = {"x.jpg", "x(1).jpg"},
+         .pins = {{"x", "http://img.test/a"}, {"x", "http://img.test/b"}, {"y", "http://img.test/c"}},
+         .expected = {"x(2).jpg", "x(3).jpg", "y.jpg"}},
+        {.label = "the same picture again replaces its own file, and only that",
+         .files = {"x.jpg", "x(1).jpg"},
+         .archive = {"http://img.test/a\tx.jpg", "http://img.test/b\tx(1).jpg"},
+         .pins = {{"x", "http://img.test/new"}, {"x", "http://img.test/a"}, {"x", "http://img.test/b"}},
+         .expected = {"x(2).jpg", "x.jpg", "x(1).jpg"}},
+        {.label = "names compare ignoring case on disk too",
+         .files = {"X.JPG"},
+         .pins = {{"x", "http://img.test/a"}},
+         .expected = {"x(1).jpg"}},
+        {.label = "a grown board with number names: new pictures never take old numbers",
+         .files = {"1.jpg", "2.jpg"},
+         .archive = {"http://img.test/old1\t1.jpg", "http://img.test/old2\t2.jpg"},
+         .pins = {{"", "http://img.test/new1"}, {"", "http://img.test/new2"}, {"", "http://img.test/old1"},
+                  {"", "http://img.test/old2"}},
+         .expected = {"1(1).jpg", "2(1).jpg", "3.jpg", "4.jpg"},
+         .nameBase = 1},
+        {.label = "skipping archived pictures keeps the numbering",
+         .files = {"1.jpg", "3.jpg"},
+         .archive = {"http://img.test/p1\t1.jpg", "http://img.test/p3\t3.jpg"},
+         .pins = {{"", "http://img.test/p1"}, {"", "http://img.test/p2"}, {"", "http://img.test/p3"},
+                  {"", "http://img.test/p4"}},
+         .expected = {"2.jpg", "4.jpg"},
+         .nameBase = 1, .skip = true, .skipped = 2},
+        {.label = "pins without description: the album name, then the counter past old files",
+         .files = {"album.jpg", "album(1).jpg"},
+         .archive = {"http://img.test/a\talbum.jpg", "http://img.test/b\talbum(1).jpg"},
+         .pins = {{"", "http://img.test/c"}, {"", "http://img.test/d"}},
+         .expected = {"album(2).jpg", "album(3).jpg"},
+         .skip = true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        Collector col;
+        for (const char *f : c.files)
+            col.sb.write(QStringLiteral("base/album/") + U(f), "earlier");
+        QByteArray archive;
+        for (const char *line : c.archive)
+            archive += QByteArray(line) + '\n';
+        if (!archive.isEmpty())
+            col.sb.write(QStringLiteral("base/album/") + DownloadArchive::FileName(), archive);
+        col.set().byNameBase = c.nameBase;
+        if (c.skip)
+            col.set().wOptions = OPT_SKIP_DOWNLOADED;
+        for (const Pin &pin : c.pins)
+            col.add(U(pin.description), U(pin.address));
+        QStringList expected;
+        for (const char *e : c.expected)
+            expected << U(e);
+        EXPECT_EQ(col.names(), expected);
+        EXPECT_EQ(col.app.downloads.skipped, c.skipped);
+        for (const char *f : c.files)
+            EXPECT_EQ(col.sb.read(QStringLiteral("base/album/") + U(f)), QByteArray("earlier"));
+    }
+}
+
 // ---------------------------------------------------------------- names file
 
-TEST(AddPictureNamesFile, Utf16LeWithBomOneLinePerPicture)
+TEST(WriteNamesFile, NewLinesGoBeforeTheEarlierOnes)
+{
+    Sandbox sb;
+    const QString path = sb.file(QStringLiteral("album.txt"));
+    const QByteArray bom("\xFF\xFE", 2);
+    ASSERT_TRUE(WriteNamesFile(path, {U("一 / 二?"), QStringLiteral("b  c")}, true));
+    EXPECT_EQ(sb.read(QStringLiteral("album.txt")), bom + Utf16Le(U("一 / 二?\r\nb  c\r\n")));
+    ASSERT_TRUE(WriteNamesFile(path, {QStringLiteral("new")}, true));
+    EXPECT_EQ(sb.read(QStringLiteral("album.txt")), bom + Utf16Le(U("new\r\n一 / 二?\r\nb  c\r\n")));
+    // Without the earlier lines: the file is exactly the new ones.
+    ASSERT_TRUE(WriteNamesFile(path, {QStringLiteral("all")}, false));
+    EXPECT_EQ(sb.read(QStringLiteral("album.txt")), bom + Utf16Le(QStringLiteral("all\r\n")));
+}
+
+TEST(WriteNamesFile, ALinkIsReplacedAndAFolderIsReported)
+{
+    Sandbox sb;
+    sb.write(QStringLiteral("victim"), "not yours");
+    ASSERT_TRUE(QFile::link(sb.file(QStringLiteral("victim")), sb.file(QStringLiteral("album.txt"))));
+    ASSERT_TRUE(WriteNamesFile(sb.file(QStringLiteral("album.txt")), {QStringLiteral("a")}, true));
+    EXPECT_EQ(sb.read(QStringLiteral("victim")), QByteArray("not yours"));
+    EXPECT_FALSE(QFileInfo(sb.file(QStringLiteral("album.txt"))).isSymLink());
+    EXPECT_EQ(sb.read(QStringLiteral("album.txt")), QByteArray("\xFF\xFE", 2) + Utf16Le(QStringLiteral("a\r\n")));
+
+    ASSERT_TRUE(QDir().mkpath(sb.file(QStringLiteral("folder.txt"))));
+    QString why;
+    EXPECT_FALSE(WriteNamesFile(sb.file(QStringLiteral("folder.txt")), {QStringLiteral("a")}, false, &why));
+    EXPECT_FALSE(why.isEmpty());
+    EXPECT_TRUE(QFileInfo(sb.file(QStringLiteral("folder.txt"))).isDir());
+    EXPECT_EQ(filesBelow(sb.path()), QStringList({QStringLiteral("album.txt"), QStringLiteral("victim")}));
+}
+
+TEST(AddPictureNamesFile, CollectingWritesNoFile)
 {
     Collector col;
     col.set().wOptions = OPT_NAMES_FILE;
-    col.sb.write(QStringLiteral("base/album/album.txt"), QByteArray("old run"));
-    col.add(U("一 / 二?"));
-    col.add(QStringLiteral("b  c"));
-    const QByteArray expected = QByteArray("\xFF\xFE", 2) + Utf16Le(U("一 / 二?\r\nb  c\r\n"));
-    EXPECT_EQ(col.sb.read(QStringLiteral("base/album/album.txt")), expected);
-
-    // Gone between two pictures: made anew, so the file stays well formed.
-    QFile::remove(col.sb.file(QStringLiteral("base/album/album.txt")));
-    col.add(QStringLiteral("c"));
-    EXPECT_EQ(col.sb.read(QStringLiteral("base/album/album.txt")), QByteArray("\xFF\xFE", 2) + Utf16Le(QStringLiteral("c\r\n")));
-    EXPECT_EQ(col.names().size(), 3);
-}
-
-TEST(AddPictureNamesFile, NotWrittenWithoutTheOption)
-{
-    Collector col;
     col.add(QStringLiteral("a"));
+    EXPECT_EQ(col.app.downloads.descriptions, QStringList{QStringLiteral("a")});
     EXPECT_FALSE(QFileInfo::exists(col.sb.file(QStringLiteral("base/album/album.txt"))));
 }
 

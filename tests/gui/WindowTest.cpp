@@ -79,7 +79,8 @@ QList<QByteArray> PictureFiles(const QString &folder)
     while (it.hasNext()) {
         const QString path = it.next();
         const QString name = it.fileName();
-        if (name == QLatin1String("pic.kzv") || name.endsWith(QLatin1String(".txt")) || name.endsWith(QLatin1String(".lst")))
+        if (name == QLatin1String("pic.kzv") || name == DownloadArchive::FileName() || name.endsWith(QLatin1String(".txt")) ||
+            name.endsWith(QLatin1String(".lst")))
             continue;
         QFile f(path);
         if (f.open(QIODevice::ReadOnly))
