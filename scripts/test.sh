@@ -32,6 +32,7 @@ if [[ "$mode" == "--tsan" ]]; then
   # suite's memory ceilings do not hold under TSan's shadow memory, so only it runs).
   suites=(
     "DownloadRunTest:*"
+    "DownloadArchiveTest:*"
     "BoardReadTest:*"
     "UrlSessionTest:*"
     "RetryTest:*"
