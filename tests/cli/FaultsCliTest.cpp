@@ -223,11 +223,13 @@ TEST_F(FaultsCli, KilledMidAlbumThenRunAgainWithSkipDownloaded)
     };
     expectCookiesWhole();
     int whole = 0;
+    QList<int> saved; // the pins whose pictures the killed run saved
     for (const QString &name : QDir(album).entryList(QDir::Files | QDir::Hidden)) {
         if (isTempName(name) || name == DownloadArchive::FileName())
             continue;
         EXPECT_NE(name, QStringLiteral("pic.kzv"));
-        EXPECT_GE(pictureOf(b, readFile(album + name)), 0) << name.toStdString() << " is not a whole picture";
+        saved << pictureOf(b, readFile(album + name));
+        EXPECT_GE(saved.last(), 0) << name.toStdString() << " is not a whole picture";
         ++whole;
     }
     EXPECT_GE(whole, 20);
@@ -244,10 +246,10 @@ TEST_F(FaultsCli, KilledMidAlbumThenRunAgainWithSkipDownloaded)
     const Result again = run(root, QStringList{QStringLiteral("--skip-downloaded")} + args);
     EXPECT_EQ(again.exitCode, 0) << again.err.toStdString();
     EXPECT_TRUE(again.out.contains(QStringLiteral("saved: %1, failed: 0").arg(150 - whole))) << again.out.toStdString();
-    int fetched = 0;
-    for (const BoardSite::Pin &pin : b.pins)
-        fetched += site.requestCount(QLatin1Char('/') + pin.key);
-    EXPECT_EQ(fetched, 150 - whole);
+    // (A request of the killed run may reach the site's log late, so the check is on the
+    // pictures it had saved: none is fetched again.)
+    for (int i : saved)
+        EXPECT_EQ(site.requestCount(QLatin1Char('/') + b.pins.value(i).key), 0) << i;
     QStringList expected{QStringLiteral("pic.kzv"), DownloadArchive::FileName()};
     for (int i = 0; i < b.pins.size(); ++i) {
         expected << QStringLiteral("%1.jpg").arg(i + 1);
