@@ -9,6 +9,7 @@
 #include "splash/SplashScreenEx.h"
 #include "ui/ComboBox2.h"
 #include "ui/DlgDownSet.h"
+#include "ui/DlgFailList.h"
 #include "ui/DlgFind.h"
 #include "ui/DlgSaveSet.h"
 #include "ui/DlgWebOpen.h"
@@ -1055,9 +1056,40 @@ void CAmbrelDlg::ShowDownloadDone()
     });
 }
 
-void CAmbrelDlg::SetPhaseText(const QString &text, ReportKind)
+void CAmbrelDlg::SetPhaseText(const QString &text, ReportKind kind)
 {
-    OnGui([this, text] { m_phase->setText(text); });
+    OnGui([this, text, kind] {
+        m_phase->setText(text);
+        if (kind == ReportKind::RunDone)
+            ShowFailureList();
+    });
+}
+
+CDlgFailList *CAmbrelDlg::FailList() const
+{
+    return m_failList;
+}
+
+// A run that ended with failures shows them in the "失败列表" dialog, whose button
+// downloads just those again; a later run refreshes it.
+void CAmbrelDlg::ShowFailureList()
+{
+    const QList<PictureOutcome> failures = m_app.Summary().failures;
+    if (!m_failList) {
+        if (failures.isEmpty() || m_closing)
+            return;
+        m_failList = new CDlgFailList(this);
+        connect(m_failList, &CDlgFailList::RetryRequested, this, [this] {
+            if (RetryCommand(m_app, *this))
+                m_failList->SetRunning(true);
+        });
+    }
+    m_failList->SetRunning(false);
+    m_failList->SetFailures(failures);
+    if (!failures.isEmpty() && !m_closing) {
+        m_failList->show();
+        m_failList->raise();
+    }
 }
 
 void CAmbrelDlg::SetProgressText(const QString &text, ReportKind)

@@ -30,6 +30,7 @@
 
 class AppState;
 class CComboBox2;
+class CDlgFailList;
 class CDlgFind;
 class CDlgWebOpen;
 class CLoginProfile;
@@ -155,6 +156,8 @@ public:
     QDialog *CreateAboutBox();
     // The modeless find box, once created.
     CDlgFind *FindBox() const;
+    // The "失败列表" dialog, once a run has ended with failures (null before).
+    CDlgFailList *FailList() const;
     CMyGridCtrl *Grid() const { return m_grid; }
     QMenuBar *MenuBar() const { return m_menuBar; }
     // The settings menu's entries refresh their checks and enabled states.
@@ -217,6 +220,7 @@ private:
     void ApplyLinkStates();
     void TakeScreenshotAndClose();
     void StopOnceAPictureHasArrived();
+    void ShowFailureList();
     void Shutdown();
 
     // Runs f on the GUI thread: at once when called there, else queued.
@@ -252,6 +256,7 @@ private:
     QLabel *m_productLink = nullptr;
     QMenu *m_settingsMenu = nullptr;
     QPointer<CDlgFind> m_findBox;
+    QPointer<CDlgFailList> m_failList;
     // Login windows, newest last; they live until the main window goes, then the profile.
     QList<QPointer<CDlgWebOpen>> m_loginWindows;
     QPointer<CLoginProfile> m_loginProfile;

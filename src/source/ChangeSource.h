@@ -41,9 +41,14 @@ bool EnumeratePins(AppState &app, WindowServices &w, int albumIndex);
 
 // Body of the download-run thread.
 void RunDownload(AppState &app, WindowServices &w);
+// Body of the download-run thread for "重新下载" in the failure list: downloads just the
+// failed pictures of `previous` (an earlier run's summary) again, each under its name in
+// its album folder, and settles their albums as a run does (archive, names file, and the
+// mark once an album that was collected whole has every picture).
+struct RunSummary;
+void RetryFailures(AppState &app, WindowServices &w, const RunSummary &previous);
 // The phase line's text at the end of a run: how it ended ("下载完毕", "已终止下载",
 // "下载完毕，3张失败" ...).
-struct RunSummary;
 QString RunEndText(const RunSummary &summary);
 // What a summary should say beyond the counts, one line each, for the CLI: albums whose
 // listing ended early ("album incomplete: collected X of Y"), albums showing fewer pins

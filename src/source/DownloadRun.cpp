@@ -75,6 +75,70 @@ void describeFailures(AppState &app, qsizetype from, int album)
     });
 }
 
+// Which of the album's collected pictures the archive holds already.
+QList<bool> knownAddresses(const AppState &app)
+{
+    QList<bool> known;
+    for (const QString &a : app.downloads.addresses)
+        known.append(app.archive.Contains(a));
+    return known;
+}
+
+// Downloads the album's collected pictures with the worker pool and settles what the
+// album leaves behind: the extension and time passes, the names file (unless its lines
+// are there already), the mark. `index` is the album's place in the summary's album
+// list. Answers false when the pool could not start.
+bool downloadAlbum(AppState &app, WindowServices &w, uint16_t options, int index, bool wholeAlbum, bool namesPending)
+{
+    const AlbumOutcome album = app.Summary().albumList.value(index);
+    const QList<bool> knownBefore = knownAddresses(app);
+    w.SetProgressText(QStringLiteral("已开始下载图片"), ReportKind::DownloadStarted);
+    const qsizetype failuresBefore = app.Summary().failures.size();
+    std::thread pool = StartDownPicFunc(app, w);
+    if (!pool.joinable()) {
+        w.ShowMessage(QStringLiteral("Create thread:DownPicFunc failed."));
+        return false;
+    }
+    pool.join();
+    const bool stopped = app.DownState == 3;
+    const int failed = int(app.Summary().failures.size() - failuresBefore);
+    if (options & OPT_FIX_FORMAT)
+        FixPictureFormat(app);
+    if (options & OPT_FIX_ORDER)
+        FixPictureOrder(app);
+    bool namesWritten = !namesPending;
+    if ((options & OPT_NAMES_FILE) && namesPending)
+        namesWritten = writeNamesFile(app, w, album.name, wholeAlbum, false, knownBefore);
+    // The mark says "done" only when it is true: then every pin from the album's newest
+    // on is saved, now or before (the archive).
+    if (!stopped && album.listingComplete && failed == 0)
+        WriteLastPictureMark(album.firstAddress, album.folder);
+    describeFailures(app, failuresBefore, index);
+    app.UpdateSummary([&](RunSummary &s) {
+        s.albumList[index].failed = failed;
+        s.albumList[index].namesWritten = namesWritten;
+    });
+    return true;
+}
+
+// Ends an album: the archive is closed, and reported when it could not be written.
+void closeArchive(AppState &app, WindowServices &w)
+{
+    const QString folder = app.archive.folder();
+    if (const QString why = app.archive.Close(); !why.isEmpty())
+        reportWriteFailure(app, w, folder + DownloadArchive::FileName(), why);
+}
+
+// The end of every run: the idle look ("下载完毕"), then how the run really ended.
+void endRun(AppState &app, WindowServices &w)
+{
+    const bool stopped = app.DownState == 3;
+    app.UpdateSummary([&](RunSummary &s) { s.stopped = stopped; });
+    app.DownState = 0;
+    w.ShowDownloadDone();
+    w.SetPhaseText(RunEndText(app.Summary()), ReportKind::RunDone);
+}
+
 } // namespace
 
 bool WriteListFile(const QStringList &addresses, const QString &path, QString *error)
@@ -207,64 +271,70 @@ void RunDownload(AppState &app, WindowServices &w)
             continue;
         }
         runTotal += int(list.addresses.size());
-        const QString folder = list.folder();
         // A run without the skip option that read the whole listing names the whole album.
         const bool wholeAlbum = listingComplete && !(options & OPT_SKIP_DOWNLOADED);
-        QList<bool> knownBefore;
-        for (const QString &a : list.addresses)
-            knownBefore.append(app.archive.Contains(a));
 
         if (options & OPT_LIST_ONLY) {
-            const QString path = AlbumFilePath(folder, record.strName, QStringLiteral(".lst"));
+            const QString path = AlbumFilePath(list.folder(), record.strName, QStringLiteral(".lst"));
             QString why;
             if (WriteListFile(list.addresses, path, &why))
                 app.UpdateSummary([&](RunSummary &s) { s.listFiles.append(path); });
             else
                 reportWriteFailure(app, w, path, why);
             if (options & OPT_NAMES_FILE)
-                writeNamesFile(app, w, record.strName, wholeAlbum, true, knownBefore);
+                writeNamesFile(app, w, record.strName, wholeAlbum, true, knownAddresses(app));
             app.archive.Close();
             continue;
         }
 
-        w.SetProgressText(QStringLiteral("已开始下载图片"), ReportKind::DownloadStarted);
-        const qsizetype failuresBefore = app.Summary().failures.size();
-        std::thread pool = StartDownPicFunc(app, w);
-        if (!pool.joinable()) {
-            w.ShowMessage(QStringLiteral("Create thread:DownPicFunc failed."));
-            app.archive.Close();
-            continue;
-        }
-        pool.join();
-        const bool stopped = app.DownState == 3;
-        const int failed = int(app.Summary().failures.size() - failuresBefore);
-        if (options & OPT_FIX_FORMAT)
-            FixPictureFormat(app);
-        if (options & OPT_FIX_ORDER)
-            FixPictureOrder(app);
-        bool namesWritten = false;
-        if (options & OPT_NAMES_FILE)
-            namesWritten = writeNamesFile(app, w, record.strName, wholeAlbum, false, knownBefore);
-        // The mark says "done" only when it is true: then every pin from the album's
-        // newest on is saved, now or before (the archive).
-        if (!stopped && listingComplete && failed == 0)
-            WriteLastPictureMark(list.firstPin, folder);
-        describeFailures(app, failuresBefore, albumIndex);
-        app.UpdateSummary([&](RunSummary &s) {
-            s.albumList[albumIndex].failed = failed;
-            s.albumList[albumIndex].namesWritten = namesWritten;
-        });
-        if (const QString why = app.archive.Close(); !why.isEmpty())
-            reportWriteFailure(app, w, folder + DownloadArchive::FileName(), why);
+        downloadAlbum(app, w, options, albumIndex, wholeAlbum, true);
+        closeArchive(app, w);
     }
 
-    const bool stopped = app.DownState == 3;
-    app.UpdateSummary([&](RunSummary &s) { s.stopped = stopped; });
-    app.DownState = 0;
-    w.ShowDownloadDone();
-    // The idle look says "下载完毕"; the run says how it really ended.
-    w.SetPhaseText(RunEndText(app.Summary()), ReportKind::RunDone);
-
+    endRun(app, w);
     if (runTotal > 0 && (options & OPT_OPEN_FOLDER))
         w.OpenFolder(app.downloads.folder());
+}
+
+void RetryFailures(AppState &app, WindowServices &w, const RunSummary &previous)
+{
+    app.ResetSummary();
+    w.ShowDownloading();
+    app.runDownSet = app.DownSet();
+    // The time pass would stamp only these pictures, out of the album's order.
+    const uint16_t options = app.SaveSet().wOptions & uint16_t(~OPT_FIX_ORDER);
+
+    QList<int> albums; // indices into previous.albumList that have failures
+    for (const PictureOutcome &f : previous.failures)
+        if (f.album >= 0 && f.album < previous.albumList.size() && !albums.contains(f.album))
+            albums.append(f.album);
+    app.UpdateSummary([&](RunSummary &s) { s.albums = int(albums.size()); });
+
+    for (int h = 0; h < albums.size() && app.DownState != 3; ++h) {
+        AlbumOutcome album = previous.albumList[albums[h]];
+        DownloadList &list = app.downloads;
+        list.reset(album.folder);
+        list.folderDecided = true;
+        for (const PictureOutcome &f : previous.failures) {
+            if (f.album != albums[h])
+                continue;
+            list.addresses.append(f.address);
+            list.fileNames.append(f.file.mid(album.folder.size()));
+            list.headers.append(QString());
+            list.descriptions.append(f.description);
+        }
+        w.SetPhaseText(QStringLiteral("正在下载第%1/%2个图集").arg(h + 1).arg(albums.size()), ReportKind::AlbumStarted);
+        app.archive.Open(album.folder);
+        int index = -1;
+        album.failed = 0;
+        app.UpdateSummary([&](RunSummary &s) {
+            s.collected += int(list.addresses.size());
+            index = int(s.albumList.size());
+            s.albumList.append(album);
+        });
+        // A run that named the whole album wrote the failed pictures' lines already.
+        downloadAlbum(app, w, options, index, false, !album.namesWritten);
+        closeArchive(app, w);
+    }
+    endRun(app, w);
 }

@@ -71,6 +71,20 @@ bool DownloadCommand(AppState &app, WindowServices &w)
     return true;
 }
 
+bool RetryCommand(AppState &app, WindowServices &w)
+{
+    const RunSummary previous = app.Summary();
+    if (app.DownState != 0 || previous.failures.isEmpty())
+        return false;
+    app.DownState = 1;
+    if (!startThread(app, &AppState::runThread, [&app, &w, previous] { RetryFailures(app, w, previous); })) {
+        w.ShowMessage(QStringLiteral("Create thread:GetListFunc failed."));
+        app.DownState = 0;
+        return false;
+    }
+    return true;
+}
+
 void StopAll(AppState &app)
 {
     {

@@ -17,6 +17,10 @@ bool ListCommand(AppState &app, WindowServices &w);
 // Download command: when idle, starts the download-run thread; while a run is in
 // progress, a stop request (DownState 3, bStopWorkers 1).
 bool DownloadCommand(AppState &app, WindowServices &w);
+// "重新下载" of the failure list: when idle, starts the download-run thread on the
+// failed pictures of the last run (RetryFailures); answers false when a run is in
+// progress or there is nothing to retry.
+bool RetryCommand(AppState &app, WindowServices &w);
 // Stops every run, aborts transfers and joins the threads. No new run starts afterwards.
 void StopAll(AppState &app);
 // Joins threads that have finished their work (cheap; safe to call any time).

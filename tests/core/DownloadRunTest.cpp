@@ -604,6 +604,43 @@ TEST_F(IncrementalRun, AGrowingBoardKeepsEveryEarlierFile)
     EXPECT_EQ(sandbox.read(QStringLiteral("save/u/inc/inc.txt")), namesFile(descriptions(pins)));
 }
 
+// "重新下载" of the failure list: just the failed pictures, each under its name, and the
+// album settled as a run settles it.
+TEST_F(IncrementalRun, RetryingTheFailuresFetchesJustThoseAndSettlesTheAlbum)
+{
+    BoardSite::Board b = makeBoard(QStringLiteral("85"), 45, 85);
+    b.pins[3].fault = BoardSite::Fault::Status500;
+    b.pins[30].fault = BoardSite::Fault::Reset;
+    site.addBoard(b);
+    retrieveAndRun(site.boardUrl(b.id));
+    ASSERT_EQ(app->Summary().failed, 2);
+    EXPECT_TRUE(mark().isEmpty());
+    QList<BoardSite::Pin> savedPins = b.pins;
+    savedPins.removeAt(30);
+    savedPins.removeAt(3);
+    EXPECT_EQ(sandbox.read(QStringLiteral("save/u/inc/inc.txt")), namesFile(descriptions(savedPins)));
+
+    b.pins[3].fault = BoardSite::Fault::None;
+    b.pins[30].fault = BoardSite::Fault::None;
+    site.addBoard(b);
+    site.clearRequests();
+    ASSERT_TRUE(RetryCommand(*app, *w));
+    ASSERT_TRUE(waitFor([&] { return app->DownState == 0; }, std::chrono::seconds(30)));
+    JoinFinished(*app);
+
+    const RunSummary s = app->Summary();
+    EXPECT_EQ(s.saved, 2);
+    EXPECT_FALSE(s.hasFailures());
+    EXPECT_EQ(site.requests().size(), 2);
+    EXPECT_EQ(checksums(folder()).value(QStringLiteral("4.jpg")), sha256(site.pictureBytes(b.pins[3].key)));
+    EXPECT_EQ(checksums(folder()).value(QStringLiteral("31.jpg")), sha256(site.pictureBytes(b.pins[30].key)));
+    EXPECT_EQ(mark(), utf16le(address(b.pins[0])));
+    EXPECT_EQ(sandbox.read(QStringLiteral("save/u/inc/inc.txt")),
+              namesFile(QStringList{b.pins[3].description, b.pins[30].description} + descriptions(savedPins)));
+    EXPECT_EQ(w->LastPhase(), QStringLiteral("下载完毕"));
+    EXPECT_FALSE(RetryCommand(*app, *w)); // nothing left to retry
+}
+
 // Every file Corvadin writes in an album folder replaces a link planted at its name
 // instead of writing through it.
 TEST_F(IncrementalRun, LinksPlantedInTheAlbumFolderAreReplacedNotFollowed)

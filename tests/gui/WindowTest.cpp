@@ -8,6 +8,7 @@
 #include "splash/SplashScreenEx.h"
 #include "source/ChangeSource.h"
 #include "ui/ComboBox2.h"
+#include "ui/DlgFailList.h"
 #include "ui/DlgFind.h"
 #include "ui/MyGridCtrl.h"
 #include "ui/UserPrompts.h"
@@ -25,6 +26,7 @@
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
+#include <QTableWidget>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -837,6 +839,57 @@ TEST_F(WindowTest, FilterRebuildsOnlyMatchingRows)
     EXPECT_EQ(grid->FocusRow(), 2);
     window->FindBox()->hide();
 
+}
+
+// ----------------------------------------------------------------------------------------
+// Failures
+
+TEST_F(WindowTest, ARunWithFailuresListsThemAndTheButtonFetchesJustThoseAgain)
+{
+    BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("12"), QStringLiteral("Gaps"), QStringLiteral("carol"), 10, 12, 2048, 4096);
+    b.pins[2].fault = BoardSite::Fault::Status500;
+    b.pins[7].fault = BoardSite::Fault::Status404;
+    site->addBoard(b);
+    Start(site->boardUrl(QStringLiteral("12")));
+    button(1004)->click();
+    ASSERT_TRUE(waitPhase(QStringLiteral("下载完毕，2张失败")));
+
+    ASSERT_TRUE(waitFor([&] { return window->FailList() && window->FailList()->isVisible(); }, 5s));
+    CDlgFailList *list = window->FailList();
+    EXPECT_EQ(list->windowTitle(), QStringLiteral("失败列表"));
+    QTableWidget *table = list->Table();
+    ASSERT_EQ(table->rowCount(), 2);
+    QStringList reasons;
+    for (int row = 0; row < 2; ++row) {
+        EXPECT_TRUE(table->item(row, 2)->text() == site->pictureUrl(b.pins[2].key) ||
+                    table->item(row, 2)->text() == site->pictureUrl(b.pins[7].key));
+        reasons << table->item(row, 1)->text();
+    }
+    EXPECT_TRUE(reasons.join(QLatin1Char(' ')).contains(QStringLiteral("500"))) << reasons.join(QLatin1Char(' ')).toStdString();
+    EXPECT_TRUE(reasons.join(QLatin1Char(' ')).contains(QStringLiteral("404"))) << reasons.join(QLatin1Char(' ')).toStdString();
+    EXPECT_FALSE(QFile::exists(save + QStringLiteral("carol/Gaps/pic.kzv"))); // not done yet
+
+    // The site mends them; the button fetches those two and nothing else.
+    b.pins[2].fault = BoardSite::Fault::None;
+    b.pins[7].fault = BoardSite::Fault::None;
+    site->addBoard(b);
+    site->clearRequests();
+    ASSERT_TRUE(list->RetryButton()->isEnabled());
+    list->RetryButton()->click();
+    ASSERT_TRUE(waitFor([&] { return text(1009) == QStringLiteral("下载完毕") && app->DownState == 0; }, 15s));
+    EXPECT_EQ(site->requestCount(QStringLiteral("/")), 2);
+    EXPECT_EQ(site->requestCount(QLatin1Char('/') + b.pins[2].key), 1);
+    EXPECT_EQ(site->requestCount(QLatin1Char('/') + b.pins[7].key), 1);
+    EXPECT_EQ(table->rowCount(), 0);
+    EXPECT_FALSE(list->RetryButton()->isEnabled());
+    const QList<QByteArray> files = PictureFiles(save + QStringLiteral("carol"));
+    EXPECT_EQ(files.size(), 10);
+    const QSet<QByteArray> expected = BoardPictures(QStringLiteral("12"));
+    for (const QByteArray &bytes : files)
+        EXPECT_TRUE(expected.contains(bytes));
+    // Every picture of the album is there now: the mark moves.
+    EXPECT_TRUE(QFile::exists(save + QStringLiteral("carol/Gaps/pic.kzv")));
+    EXPECT_TRUE(prompts.messages.isEmpty()) << prompts.messages.join(QLatin1Char('\n')).toStdString();
 }
 
 } // namespace
