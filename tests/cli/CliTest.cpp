@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
@@ -29,6 +30,7 @@ protected:
     {
         ASSERT_TRUE(site.start());
         QDir().mkpath(work());
+        hosts = {{QStringLiteral("CORVADIN_SITE_HOST"), site.hostPort()}, {QStringLiteral("CORVADIN_IMAGE_HOST"), site.hostPort()}};
     }
 
     // Nothing the program did went into the home folder.
@@ -43,8 +45,10 @@ protected:
     {
         auto *p = new QProcess;
         QProcessEnvironment env = sandboxedEnvironment(home());
-        env.insert(QStringLiteral("CORVADIN_SITE_HOST"), site.hostPort());
-        env.insert(QStringLiteral("CORVADIN_IMAGE_HOST"), site.hostPort());
+        env.remove(QStringLiteral("CORVADIN_SITE_HOST"));
+        env.remove(QStringLiteral("CORVADIN_IMAGE_HOST"));
+        for (auto it = hosts.cbegin(); it != hosts.cend(); ++it)
+            env.insert(it.key(), it.value());
         p->setProcessEnvironment(env);
         if (!args.contains(QStringLiteral("-o")))
             args = QStringList{QStringLiteral("-o"), save()} + args;
@@ -74,6 +78,9 @@ protected:
 
     Sandbox sandbox;
     BoardSite site;
+    // The site's hosts in the program's environment (CORVADIN_SITE_HOST and
+    // CORVADIN_IMAGE_HOST); those not here are unset.
+    QMap<QString, QString> hosts;
 };
 
 } // namespace
@@ -111,29 +118,60 @@ TEST_F(Cli, BadInputGetsAClearMessageAndAnExitCode)
         const char *what;
         QStringList args;
         int exitCode;
-        const char *says; // a piece of the message on standard error
+        QStringList says; // whole lines of standard error, in this order
     };
-    const QList<Case> cases = {
-        {"no address", {}, 2, "address"},
-        {"an empty address file", {QStringLiteral("-i"), sandbox.file(QStringLiteral("empty"))}, 2, "no board address"},
-        {"a missing address file", {QStringLiteral("-i"), sandbox.file(QStringLiteral("none"))}, 2, "cannot read"},
-        {"quiet and verbose", {QStringLiteral("-q"), QStringLiteral("-v"), QStringLiteral("x")}, 2, "contradict"},
-        {"unknown option", {QStringLiteral("--frobnicate"), QStringLiteral("x")}, 2, "frobnicate"},
-        {"threads 0", {QStringLiteral("-j"), QStringLiteral("0"), site.boardUrl(QStringLiteral("1001"))}, 2, "1 to 15"},
-        {"threads 16", {QStringLiteral("-j"), QStringLiteral("16"), site.boardUrl(QStringLiteral("1001"))}, 2, "1 to 15"},
-        {"time-out 9", {QStringLiteral("--timeout"), QStringLiteral("9"), site.boardUrl(QStringLiteral("1001"))}, 2, "at least 10"},
-        {"bad name base", {QStringLiteral("--name-base"), QStringLiteral("colour"), site.boardUrl(QStringLiteral("1001"))}, 2, "name-base"},
-        {"prefix too long", {QStringLiteral("--prefix"), QString(39, QLatin1Char('p')), site.boardUrl(QStringLiteral("1001"))}, 2, "38"},
-        {"empty address", {QStringLiteral("  ")}, 2, "empty"},
-        {"not a board address", {QStringLiteral("--info"), site.baseUrl() + QStringLiteral("/users/x/")}, 3, "boards"},
-        {"not http", {QStringLiteral("--info"), QStringLiteral("boards/1001")}, 3, "http"},
+    const QString board = site.boardUrl(QStringLiteral("1001"));
+    const QString usage = QStringLiteral("Try 'corvadin-cli --help'.");
+    auto refused = [&](const QString &why) { return QStringList{QStringLiteral("corvadin-cli: ") + why, usage}; };
+    auto noAlbum = [](const QString &address, const QString &why) {
+        return QStringLiteral("corvadin: no album was read from ") + address + (why.isEmpty() ? QString() : QStringLiteral(": ") + why);
+    };
+    QList<Case> cases = {
+        {"no address", {}, 2, refused(QStringLiteral("the board's address is missing"))},
+        {"an empty address file", {QStringLiteral("-i"), sandbox.file(QStringLiteral("empty"))}, 2,
+         refused(QStringLiteral("the address file holds no board address"))},
+        {"a missing address file", {QStringLiteral("-i"), sandbox.file(QStringLiteral("none"))}, 2,
+         refused(QStringLiteral("cannot read the address file %1: No such file or directory").arg(sandbox.file(QStringLiteral("none"))))},
+        {"quiet and verbose", {QStringLiteral("-q"), QStringLiteral("-v"), QStringLiteral("x")}, 2,
+         refused(QStringLiteral("--quiet and --verbose contradict each other"))},
+        {"unknown option", {QStringLiteral("--frobnicate"), QStringLiteral("x")}, 2, refused(QStringLiteral("Unknown option 'frobnicate'."))},
+        {"threads 0", {QStringLiteral("-j"), QStringLiteral("0"), board}, 2, refused(QStringLiteral("--threads must be 1 to 15"))},
+        {"threads 16", {QStringLiteral("-j"), QStringLiteral("16"), board}, 2, refused(QStringLiteral("--threads must be 1 to 15"))},
+        {"time-out 9", {QStringLiteral("--timeout"), QStringLiteral("9"), board}, 2,
+         refused(QStringLiteral("--timeout must be at least 10 seconds"))},
+        {"a size that is no number", {QStringLiteral("--min-kb"), QStringLiteral("x"), board}, 2,
+         refused(QStringLiteral("--min-kb must be a number from 0 to 65535"))},
+        {"a size too large", {QStringLiteral("--max-kb"), QStringLiteral("65536"), board}, 2,
+         refused(QStringLiteral("--max-kb must be a number from 0 to 65535"))},
+        {"bad name base", {QStringLiteral("--name-base"), QStringLiteral("colour"), board}, 2,
+         refused(QStringLiteral("--name-base must be description, number or address"))},
+        {"bad folder name", {QStringLiteral("--folder-name"), QStringLiteral("owner"), board}, 2,
+         refused(QStringLiteral("--folder-name must be album or none"))},
+        {"prefix too long", {QStringLiteral("--prefix"), QString(39, QLatin1Char('p')), board}, 2,
+         refused(QStringLiteral("--prefix holds at most 38 characters"))},
+        {"empty address", {QStringLiteral("  ")}, 2, refused(QStringLiteral("a board address is empty"))},
+        {"not a board address", {QStringLiteral("--info"), site.baseUrl() + QStringLiteral("/users/x/")}, 3,
+         {QStringLiteral("corvadin: 请输入画板的网址，例如： http://%1/boards/12345678/ 一次获取一个画板。").arg(site.hostPort()),
+          noAlbum(site.baseUrl() + QStringLiteral("/users/x/"), {})}},
+        {"not http", {QStringLiteral("--info"), QStringLiteral("boards/1001")}, 3,
+         {QStringLiteral("corvadin: 请输入相册地址（以 http:// 或 https:// 开头的画板网址）"), noAlbum(QStringLiteral("boards/1001"), {})}},
         {"another host", {QStringLiteral("--info"), QStringLiteral("http://example.invalid/boards/1001/")}, 3,
-         "no album was read from http://example.invalid/boards/1001/: not a board address of 127.0.0.1:"},
-        {"unreachable site", {QStringLiteral("--info"), QStringLiteral("http://127.0.0.1:1/boards/1/")}, 3, "no album"},
-        {"login required", {QStringLiteral("--info"), site.boardUrl(QStringLiteral("6"))}, 3, ": HTTP 403 (the board may need a login"},
-        {"page without markers", {QStringLiteral("--info"), site.boardUrl(QStringLiteral("5"))}, 3, "not a board page"},
-        {"save path below a file", {QStringLiteral("-o"), sandbox.file(QStringLiteral("afile/sub")), site.boardUrl(QStringLiteral("1001"))}, 4, "请检测设置的保存路径是否有误"},
+         {noAlbum(QStringLiteral("http://example.invalid/boards/1001/"), QStringLiteral("not a board address of ") + site.hostPort())}},
+        {"another port", {QStringLiteral("--info"), QStringLiteral("http://127.0.0.1:1/boards/1/")}, 3,
+         {noAlbum(QStringLiteral("http://127.0.0.1:1/boards/1/"), QStringLiteral("not a board address of ") + site.hostPort())}},
+        {"login required", {QStringLiteral("--info"), site.boardUrl(QStringLiteral("6"))}, 3,
+         {noAlbum(site.boardUrl(QStringLiteral("6")), QStringLiteral("HTTP 403 (the board may need a login: log in through the window's login menu, or pass --cookies)"))}},
+        {"page without markers", {QStringLiteral("--info"), site.boardUrl(QStringLiteral("5"))}, 3,
+         {QStringLiteral("corvadin: %1 is not a board page (no board id in it)").arg(site.boardUrl(QStringLiteral("5")))}},
+        {"save path below a file", {QStringLiteral("-o"), sandbox.file(QStringLiteral("afile/sub")), board}, 4,
+         {QStringLiteral("corvadin: 请检测设置的保存路径是否有误")}},
     };
+    // Each switch refuses its own opposite.
+    for (const char *option : {"list-only", "names-file", "fix-format", "fix-order", "skip-downloaded"}) {
+        const QString name = QString::fromLatin1(option);
+        cases.append({option, {QStringLiteral("--") + name, QStringLiteral("--no-") + name, board}, 2,
+                      refused(QStringLiteral("--%1 and --no-%1 contradict each other").arg(name))});
+    }
     // One language a line: Chinese text holds no English word and the other way round
     // (addresses, paths and option names aside).
     const QRegularExpression chinese(QStringLiteral("[\\x{4e00}-\\x{9fff}]"));
@@ -142,7 +180,15 @@ TEST_F(Cli, BadInputGetsAClearMessageAndAnExitCode)
         SCOPED_TRACE(c.what);
         const Result r = run(c.args);
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
-        EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.says))) << r.err.toStdString();
+        const QStringList lines = r.err.split(QLatin1Char('\n'));
+        qsizetype at = 0;
+        for (const QString &line : c.says) {
+            at = lines.indexOf(line, at);
+            if (at < 0) {
+                ADD_FAILURE() << "no line \"" << line.toStdString() << "\" in order in:\n" << r.err.toStdString();
+                break;
+            }
+        }
         for (QString line : r.err.split(QLatin1Char('\n'))) {
             line.remove(QRegularExpression(QStringLiteral("^corvadin(-cli)?: ")));
             if (line.contains(chinese)) {
@@ -175,6 +221,80 @@ TEST_F(Cli, DownloadsTheBoardWithTheNamesOfTheSettings)
     ASSERT_TRUE(soft.open(QIODevice::ReadOnly));
     const QByteArray image = soft.readAll();
     EXPECT_EQ(uint8_t(image[192 + 18 * 484 + 482]), 0); // byNameBase still "描述"
+}
+
+TEST_F(Cli, EachOptionOfTheRunShowsOnDiskOrInTheOutput)
+{
+    // Four JPEGs of 4, 12, 20 and 28 KB with plain descriptions.
+    BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("9"), QStringLiteral("opts"), QStringLiteral("u"), 4, 9, 2048,
+                                              2048, {BoardSite::Kind::Jpeg});
+    const QStringList descriptions = {QStringLiteral("alpha one"), QStringLiteral("beta two"), QStringLiteral("alpha three"),
+                                      QStringLiteral("gamma")};
+    for (int i = 0; i < 4; ++i) {
+        b.pins[i].description = descriptions[i];
+        b.pins[i].size = (4 + 8 * i) * 1024;
+    }
+    site.addBoard(b);
+    auto failedLine = [&](int i, const char *why) {
+        return QStringLiteral("  failed: %1 (%2)").arg(site.pictureUrl(b.pins[i].key), QLatin1String(why));
+    };
+    const QStringList plain = {QStringLiteral("u/opts/alpha one.jpg"), QStringLiteral("u/opts/alpha three.jpg"),
+                               QStringLiteral("u/opts/beta two.jpg"), QStringLiteral("u/opts/gamma.jpg")};
+    struct Case {
+        const char *what;
+        QStringList options;
+        int exitCode;
+        QStringList pictures; // below the save folder, sorted
+        QStringList outLines; // whole lines of standard output; none: it stays empty
+    };
+    const QString summary = QStringLiteral("albums: 1, pictures collected: 4, saved: %1, failed: %2");
+    const QList<Case> cases = {
+        {"no option", {}, 0, plain, {}},
+        {"--min-kb", {QStringLiteral("--min-kb"), QStringLiteral("10")}, 1,
+         {QStringLiteral("u/opts/alpha three.jpg"), QStringLiteral("u/opts/beta two.jpg"), QStringLiteral("u/opts/gamma.jpg")},
+         {failedLine(0, "too small")}},
+        {"--max-kb", {QStringLiteral("--max-kb"), QStringLiteral("16")}, 1,
+         {QStringLiteral("u/opts/alpha one.jpg"), QStringLiteral("u/opts/beta two.jpg")},
+         {failedLine(2, "too large"), failedLine(3, "too large")}},
+        {"--suffix", {QStringLiteral("--name-base"), QStringLiteral("number"), QStringLiteral("--suffix"), QStringLiteral("_s")}, 0,
+         {QStringLiteral("u/opts/1_s.jpg"), QStringLiteral("u/opts/2_s.jpg"), QStringLiteral("u/opts/3_s.jpg"),
+          QStringLiteral("u/opts/4_s.jpg")},
+         {}},
+        {"--replace-what and --replace-with",
+         {QStringLiteral("--replace-what"), QStringLiteral("alpha|gamma"), QStringLiteral("--replace-with"), QStringLiteral("A|G")}, 0,
+         {QStringLiteral("u/opts/A one.jpg"), QStringLiteral("u/opts/A three.jpg"), QStringLiteral("u/opts/G.jpg"),
+          QStringLiteral("u/opts/beta two.jpg")},
+         {}},
+        {"--folder-prefix and --folder-suffix",
+         {QStringLiteral("--folder-prefix"), QStringLiteral("P-"), QStringLiteral("--folder-suffix"), QStringLiteral("-S")}, 0,
+         {QStringLiteral("u/P-opts-S/alpha one.jpg"), QStringLiteral("u/P-opts-S/alpha three.jpg"),
+          QStringLiteral("u/P-opts-S/beta two.jpg"), QStringLiteral("u/P-opts-S/gamma.jpg")},
+         {}},
+        {"--folder-name none", {QStringLiteral("--folder-name"), QStringLiteral("none")}, 0,
+         {QStringLiteral("u/alpha one.jpg"), QStringLiteral("u/alpha three.jpg"), QStringLiteral("u/beta two.jpg"),
+          QStringLiteral("u/gamma.jpg")},
+         {}},
+        {"--quiet", {QStringLiteral("--quiet")}, 0, plain, {}},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString to = save() + QStringLiteral("/%1/").arg(n++);
+        const Result r = run(QStringList{QStringLiteral("-o"), to} + c.options + QStringList{site.boardUrl(b.id)});
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        EXPECT_EQ(files(to).filter(QRegularExpression(QStringLiteral("\\.jpg$"))), c.pictures)
+            << files(to).join(u' ').toStdString();
+        if (QString::fromLatin1(c.what) == QLatin1String("--quiet")) {
+            EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+            EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+            continue;
+        }
+        const QStringList lines = r.out.split(QLatin1Char('\n'));
+        EXPECT_TRUE(r.out.startsWith(summary.arg(c.pictures.size()).arg(4 - c.pictures.size()))) << r.out.toStdString();
+        for (const QString &line : c.outLines)
+            EXPECT_TRUE(lines.contains(line)) << line.toStdString() << " not in:\n" << r.out.toStdString();
+        EXPECT_FALSE(r.err.isEmpty()) << "progress lines";
+    }
 }
 
 TEST_F(Cli, SaveSettingsKeepsTheRunsOptions)
@@ -274,6 +394,66 @@ TEST_F(Cli, CtrlCAndSigtermStopTheRunLikeTheStopButton)
             for (const auto &pin : b.pins)
                 whole = whole || bytes == site.pictureBytes(pin.key);
             EXPECT_TRUE(whole) << name.toStdString();
+        }
+    }
+}
+
+TEST_F(Cli, CtrlCWhileThePinsArePagedEndsAtOnceWithoutAPicture)
+{
+    const BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("10"), QStringLiteral("paged"), QStringLiteral("u"), 45, 10);
+    site.addBoard(b);
+    // The second pin page is held at the site: the reader waits for it when Ctrl-C comes.
+    site.holdRequests(QStringLiteral("/boards/10/?hxzmqq2s&max=%1&").arg(b.pins[19].id));
+    std::unique_ptr<QProcess> p(start({site.boardUrl(b.id), site.boardUrl(QStringLiteral("1001"))}));
+    ASSERT_TRUE(waitFor([&] { return site.heldRequests() == 1; }, std::chrono::seconds(20)));
+    ::kill(pid_t(p->processId()), SIGINT);
+    const bool endedWhileHeld = p->waitForFinished(20000);
+    site.releaseRequests();
+    ASSERT_TRUE(endedWhileHeld || p->waitForFinished(20000));
+    EXPECT_TRUE(endedWhileHeld) << "the stop did not abort the page request";
+    EXPECT_EQ(p->exitCode(), 130) << p->readAllStandardError().toStdString();
+    for (const BoardSite::Pin &pin : b.pins)
+        EXPECT_EQ(site.requestCount(QLatin1Char('/') + pin.key), 0) << "a picture was asked for";
+    EXPECT_EQ(site.requestCount(QStringLiteral("/boards/1001/")), 0) << "the next board was read";
+    EXPECT_EQ(files(save()), QStringList());
+}
+
+TEST_F(Cli, TheHostsComeFromTheEnvironmentThenSiteIniThenTheDefault)
+{
+    // An address is read only from the site's host; the message names the host in force.
+    const QString nowhere = QStringLiteral("127.0.0.1:1");
+    auto siteIni = [&](const QString &host) {
+        sandbox.write(QStringLiteral("work/site.ini"), "[Site]\nSiteHost=" + host.toUtf8() + "\n");
+    };
+    struct Case {
+        const char *what;
+        QString environment; // CORVADIN_SITE_HOST; empty: unset
+        QString ini;         // SiteHost of site.ini; empty: no site.ini
+        QString inForce;     // empty: the site's own, and the board is read
+    };
+    const QList<Case> cases = {
+        {"the environment", site.hostPort(), {}, {}},
+        {"the environment before site.ini", site.hostPort(), nowhere, {}},
+        {"the environment before site.ini, wrong", nowhere, site.hostPort(), nowhere},
+        {"site.ini", {}, site.hostPort(), {}},
+        {"the default", {}, {}, QStringLiteral("127.0.0.1:8090")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        hosts.clear(); // the picture host follows the site host
+        if (!c.environment.isEmpty())
+            hosts.insert(QStringLiteral("CORVADIN_SITE_HOST"), c.environment);
+        QFile::remove(work() + QStringLiteral("/site.ini"));
+        if (!c.ini.isEmpty())
+            siteIni(c.ini);
+        const Result r = run({QStringLiteral("--info"), site.boardUrl(QStringLiteral("1001"))});
+        if (c.inForce.isEmpty()) {
+            EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+            EXPECT_TRUE(r.out.contains(QStringLiteral("\"count\":45"))) << r.out.toStdString();
+        } else {
+            EXPECT_EQ(r.exitCode, 3);
+            EXPECT_TRUE(r.err.contains(QStringLiteral(": not a board address of ") + c.inForce + QLatin1Char('\n')))
+                << r.err.toStdString();
         }
     }
 }
