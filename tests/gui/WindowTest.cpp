@@ -38,7 +38,9 @@
 #include <QUrl>
 
 #include <gtest/gtest.h>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -263,13 +265,13 @@ TEST_F(WindowTest, ClipboardTextPrefillsTheAddressBox)
 
 TEST_F(WindowTest, ListAndDownloadEndToEnd)
 {
-    BoardSite::Options options = site->options();
-    options.latencyMs = 150; // long enough to see each look
-    site->setOptions(options);
+    // Each look is seen while the site holds the request of its phase.
+    const QString firstPicture = QLatin1Char('/') + site->board(QStringLiteral("11")).pins[0].key;
+    site->holdRequests(QStringLiteral("/boards/11/"));
     Start(site->boardUrl(QStringLiteral("11")));
 
     button(1004)->click();
-    ASSERT_TRUE(waitFor([&] { return text(1004) == QStringLiteral("终止获取"); }, 5s));
+    ASSERT_TRUE(waitFor([&] { return site->heldRequests() == 1 && text(1004) == QStringLiteral("终止获取"); }, 5s));
     EXPECT_EQ(text(1009), QStringLiteral("正在获取相册列表，请稍等..."));
     EXPECT_FALSE(ctl(1013)->isVisible()); // the notice line is gone for good
     EXPECT_FALSE(button(1005)->isEnabled());
@@ -277,11 +279,13 @@ TEST_F(WindowTest, ListAndDownloadEndToEnd)
     EXPECT_FALSE(ctl(1014)->isEnabled());
     EXPECT_FALSE(ctl(1034)->isEnabled());
 
-    ASSERT_TRUE(waitFor([&] { return text(1005) == QStringLiteral("终止下载"); }, 10s));
+    site->holdRequests(firstPicture); // the board page goes on
+    ASSERT_TRUE(waitFor([&] { return site->heldRequests() == 1 && text(1005) == QStringLiteral("终止下载"); }, 10s));
     EXPECT_FALSE(button(1004)->isEnabled());
     EXPECT_FALSE(ctl(1000)->isEnabled());
     EXPECT_FALSE(ctl(1007)->isEnabled());
 
+    site->releaseRequests();
     ASSERT_TRUE(waitPhase(QStringLiteral("下载完毕")));
     EXPECT_EQ(text(1004), QStringLiteral("获取相册"));
     EXPECT_TRUE(button(1004)->isEnabled());
@@ -309,10 +313,16 @@ TEST_F(WindowTest, ListAndDownloadEndToEnd)
     EXPECT_TRUE(ctl<CComboBox2>(1001)->ItemTexts().contains(site->boardUrl(QStringLiteral("11"))));
     EXPECT_TRUE(prompts.messages.isEmpty()) << prompts.messages.join(QLatin1Char('\n')).toStdString();
 
-    // "下载" again downloads the chosen album once more.
+    // "下载" again downloads the chosen album once more: a run starts, asks for every
+    // picture again and ends.
+    site->holdRequests(firstPicture);
     button(1005)->click();
+    ASSERT_TRUE(waitFor([&] { return site->heldRequests() == 1 && text(1005) == QStringLiteral("终止下载"); }, 10s));
+    site->releaseRequests();
     ASSERT_TRUE(waitFor([&] { return text(1005) == QStringLiteral("下载") && app->DownState == 0 &&
                                      text(1009) == QStringLiteral("下载完毕"); }, 15s));
+    for (const BoardSite::Pin &pin : site->board(QStringLiteral("11")).pins)
+        EXPECT_EQ(site->requestCount(QLatin1Char('/') + pin.key), 2) << pin.key.toStdString();
 }
 
 TEST_F(WindowTest, ListCommandBeforeReadyDoesNothing)
@@ -328,20 +338,18 @@ TEST_F(WindowTest, ListCommandBeforeReadyDoesNothing)
 
 TEST_F(WindowTest, SecondPressDuringRetrievalIsAStopRequest)
 {
-    BoardSite::Options options = site->options();
-    options.latencyMs = 2000;
-    site->setOptions(options);
+    site->holdRequests(QStringLiteral("/boards/11/")); // until the test ends
     Start(site->boardUrl(QStringLiteral("11")));
 
     button(1004)->click();
     EXPECT_EQ(app->ListState, 1);
-    ASSERT_TRUE(waitFor([&] { return site->requestCount(QStringLiteral("/boards/11/")) == 1; }, 5s));
+    ASSERT_TRUE(waitFor([&] { return site->heldRequests() == 1; }, 5s));
     button(1004)->click();
     EXPECT_EQ(app->ListState, 2);
     button(1004)->click();
     EXPECT_EQ(app->ListState, 2); // stays a stop request; nothing new starts
     // The request is abandoned at once: the retrieval ends as stopped, and no run starts.
-    ASSERT_TRUE(waitPhase(QStringLiteral("已终止获取"), 1500ms));
+    ASSERT_TRUE(waitPhase(QStringLiteral("已终止获取"), 5s));
     ASSERT_TRUE(waitFor([&] { return app->ListState == 0 && text(1004) == QStringLiteral("获取相册"); }, 5s));
     EXPECT_EQ(app->DownState, 0);
     EXPECT_FALSE(button(1005)->isEnabled());
@@ -441,18 +449,16 @@ TEST_F(WindowTest, StopDuringDownloadLeavesOnlyCompletePictures)
 
 TEST_F(WindowTest, StopWhilePagingReadsAsAStop)
 {
-    // Every answer takes a while: the stop lands while a pin page is on its way.
+    // The site holds the first pin page until the test ends: the stop lands while it is
+    // on its way.
     site->addBoard(BoardSite::makeBoard(QStringLiteral("32"), QStringLiteral("Pages"), QStringLiteral("dan"), 60, 4));
-    BoardSite::Options options = site->options();
-    options.latencyMs = 1500;
-    site->setOptions(options);
+    site->holdRequests(QStringLiteral("/boards/32/?"));
     Start(site->boardUrl(QStringLiteral("32")));
     button(1004)->click();
-    ASSERT_TRUE(waitFor([&] { return site->requestCount(QStringLiteral("/boards/32/?")) == 1; }, 10s));
-    ASSERT_EQ(text(1005), QStringLiteral("终止下载"));
+    ASSERT_TRUE(waitFor([&] { return site->heldRequests() == 1 && text(1005) == QStringLiteral("终止下载"); }, 10s));
     EXPECT_EQ(app->bWorkersBusy, 0); // still collecting
     button(1005)->click();
-    ASSERT_TRUE(waitPhase(QStringLiteral("已终止下载"), 1000ms)) << text(1009).toStdString();
+    ASSERT_TRUE(waitPhase(QStringLiteral("已终止下载"), 5s)) << text(1009).toStdString();
     EXPECT_EQ(text(1005), QStringLiteral("下载"));
     EXPECT_EQ(text(1006), QString());
     EXPECT_TRUE(app->Summary().stopped);
@@ -489,13 +495,23 @@ TEST_F(WindowTest, ClosingDuringARunStopsAndJoinsEverything)
 
 TEST_F(WindowTest, ClosingDuringARetrievalReturns)
 {
-    BoardSite::Options options = site->options();
-    options.latencyMs = 800;
-    site->setOptions(options);
+    // The site holds the board page; the close must not wait for it. Should it wait, the
+    // page is let go after 20 s, so the test ends either way.
+    site->holdRequests(QStringLiteral("/boards/11/"));
     Start(site->boardUrl(QStringLiteral("11")));
     button(1004)->click();
-    ASSERT_TRUE(waitFor([&] { return text(1004) == QStringLiteral("终止获取"); }, 5s));
+    ASSERT_TRUE(waitFor([&] { return site->heldRequests() == 1 && text(1004) == QStringLiteral("终止获取"); }, 5s));
+    std::atomic<bool> closed {false};
+    std::thread releaser([&] {
+        for (int i = 0; i < 2000 && !closed; ++i)
+            std::this_thread::sleep_for(10ms);
+        site->releaseRequests();
+    });
     window->close();
+    const bool returnedWhileHeld = site->heldRequests() == 1;
+    closed = true;
+    releaser.join();
+    EXPECT_TRUE(returnedWhileHeld) << "the close waited for the page";
     EXPECT_FALSE(app->listThread.joinable());
     EXPECT_FALSE(app->runThread.joinable());
     EXPECT_TRUE(prompts.messages.isEmpty());
