@@ -43,7 +43,7 @@ struct RunSummary {
     int failed = 0;
     qint64 bytes = 0;
     int skipped = 0;       // pins left out as downloaded before
-    QList<PictureOutcome> failures; // every failed picture, in batch order
+    QList<PictureOutcome> failures; // every failed picture (a run puts each album's in board order)
     QList<PictureOutcome> warnings; // every saved picture with a warning, in finishing order
     QList<AlbumOutcome> albumList;  // the albums the run went through, in order
     QStringList listFiles;          // download lists written (OPT_LIST_ONLY)

@@ -24,6 +24,8 @@
 #include <QDir>
 #include <QHash>
 
+#include <algorithm>
+
 namespace {
 
 void reportWriteFailure(AppState &app, WindowServices &w, const QString &path, const QString &why)
@@ -59,7 +61,7 @@ bool writeNamesFile(AppState &app, WindowServices &w, const QString &albumName, 
 }
 
 // Marks the failures that the batch just added with their album and description, so
-// they can be tried again on their own.
+// they can be tried again on their own, and puts them in the album's order.
 void describeFailures(AppState &app, qsizetype from, int album)
 {
     const DownloadList &list = app.downloads;
@@ -72,6 +74,10 @@ void describeFailures(AppState &app, qsizetype from, int album)
             s.failures[k].album = album;
             s.failures[k].description = list.descriptions.value(indexOf.value(s.failures[k].file, -1));
         }
+        // In the album's order, not the order the workers finished in.
+        std::stable_sort(s.failures.begin() + from, s.failures.end(), [&](const PictureOutcome &a, const PictureOutcome &b) {
+            return indexOf.value(a.file, -1) < indexOf.value(b.file, -1);
+        });
     });
 }
 
