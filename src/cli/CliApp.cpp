@@ -552,7 +552,8 @@ int RunCli(const QStringList &arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Downloads whole boards (albums) from the picture-board site, as the desktop window does.\n"
-        "Settings come from soft.dat in the working folder; the options below change them for this run only."));
+        "Settings come from soft.dat, shared with the window (~/.config/Corvadin, or the working folder given with -w); "
+        "the options below change them for this run only."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("ADDRESS"),
                                  QStringLiteral("Board addresses, http(s)://HOST/boards/ID/, run one after another."),
@@ -562,14 +563,15 @@ int RunCli(const QStringList &arguments)
                              QStringLiteral("Also run the boards listed in FILE, one address a line (- reads standard "
                                             "input; blank lines and lines starting with # are skipped)."),
                              QStringLiteral("FILE"));
-    QCommandLineOption info(QStringLiteral("info"), QStringLiteral("Only read the boards and print one JSON line per album; writes nothing in the working folder."));
+    QCommandLineOption info(QStringLiteral("info"), QStringLiteral("Only read the boards and print one JSON line per album; writes no settings or cookies."));
     QCommandLineOption json(QStringLiteral("json"),
                             QStringLiteral("Print one JSON object per picture on standard output as it finishes, then "
                                            "one summary object; the human summary goes to standard error."));
     QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")},
                                QStringLiteral("Print each picture's outcome as it finishes."));
     QCommandLineOption work({QStringLiteral("w"), QStringLiteral("work-folder")},
-                            QStringLiteral("Working folder holding soft.dat, cookies.txt and site.ini (default: current folder)."),
+                            QStringLiteral("Keep soft.dat, cookies.txt, site.ini and the rest in DIR (portable mode; default: the "
+                                           "desktop's folders, ~/.config/Corvadin, ~/.local/share/Corvadin, ~/.cache/Corvadin)."),
                             QStringLiteral("DIR"));
     QCommandLineOption save({QStringLiteral("o"), QStringLiteral("save-path")},
                             QStringLiteral("Save folder (default: what the window would show)."), QStringLiteral("DIR"));
@@ -668,8 +670,9 @@ int RunCli(const QStringList &arguments)
         return usage(parser.isSet(input) ? QStringLiteral("the address file holds no board address")
                                          : QStringLiteral("the board's address is missing"));
 
-    QString workFolder = parser.isSet(work) ? parser.value(work) : QDir::currentPath();
-    if (!QDir(workFolder).exists())
+    // Without -w the window's own locations, so a login made in the window serves here too.
+    const QString workFolder = parser.value(work);
+    if (parser.isSet(work) && !QDir(workFolder).exists())
         return usage(QStringLiteral("working folder %1 does not exist").arg(workFolder));
     // The cookie file is checked whole before anything runs: a bad line imports nothing.
     QStringList cookieLines;
@@ -687,7 +690,7 @@ int RunCli(const QStringList &arguments)
             return EXIT_USAGE;
         }
     }
-    AppState app(QDir(workFolder).absolutePath());
+    AppState app(parser.isSet(work) ? Profile::Portable(QDir(workFolder).absolutePath()) : Profile::Standard());
     // A look at a board changes nothing in the working folder, unless asked to.
     app.writesSettingsFiles = !parser.isSet(info) || parser.isSet(saveSettings);
     app.Initialise();
@@ -761,7 +764,7 @@ int RunCli(const QStringList &arguments)
         app.requests.sleepRequestMs = uint32_t(std::lround(seconds * 1000));
     }
     QString savePath = parser.isSet(save) ? QDir::toNativeSeparators(QDir(parser.value(save)).absolutePath())
-                                          : app.StartupSavePath();
+                                          : app.StartupSavePath(!parser.isSet(info)); // a look makes no folder
     {
         std::lock_guard lock(app.settingsMutex);
         app.downSetOverride = down;

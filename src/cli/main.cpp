@@ -18,7 +18,9 @@ void onTerminate(int)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("corvadin-cli"));
+    // The name chooses the standard folders: the same as the window's, so both share
+    // settings and logins.
+    QCoreApplication::setApplicationName(QStringLiteral("Corvadin"));
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onTerminate);
 #ifdef SIGXFSZ

@@ -17,6 +17,9 @@ AppState::~AppState() = default;
 
 void AppState::Initialise()
 {
+    // The standard locations may not exist yet on a first run.
+    if (writesSettingsFiles)
+        profile.MakeFolders();
     {
         std::lock_guard lock(settingsMutex);
         LoadSettings(settings, profile.configFolder(), writesSettingsFiles);
@@ -53,7 +56,7 @@ ST_SAVESET AppState::SaveSet() const
     return saveSetOverride ? *saveSetOverride : settings.SaveSet[SITE_MODE_BOARD];
 }
 
-QString AppState::StartupSavePath() const
+QString AppState::StartupSavePath(bool create) const
 {
     {
         std::lock_guard lock(settingsMutex);
@@ -75,7 +78,8 @@ QString AppState::StartupSavePath() const
             documents += sep;
         folder = documents + QStringLiteral("Corvadin") + sep;
     }
-    QDir().mkpath(folder);
+    if (create)
+        QDir().mkpath(folder);
     return folder;
 }
 

@@ -58,7 +58,8 @@ public:
     explicit AppState(const QString &workFolder) : AppState(Profile::Portable(workFolder)) {}
     ~AppState();
 
-    // Loads soft.dat (creating it on the first run), corvadin.ini and the cookie store.
+    // Creates the profile's folders (unless writesSettingsFiles is false), loads soft.dat
+    // (creating it on the first run), corvadin.ini and the cookie store.
     void Initialise();
     // False: this process reads soft.dat and cookies.txt but never writes them, not even
     // on the first run (corvadin-cli --info). Set before Initialise().
@@ -89,8 +90,8 @@ public:
     // What the save-path box shows at start-up: the newest save-path history entry, else
     // the profile's default save folder (created); in a portable profile that is the
     // working folder, or Documents/Corvadin/ when the working folder is a temporary one.
-    // Ends in a separator.
-    QString StartupSavePath() const;
+    // Ends in a separator. The default folder is created unless `create` is false.
+    QString StartupSavePath(bool create = true) const;
 
     // Run-state bytes.
     std::atomic<uint8_t> ready{0};        // 1 once start-up has finished

@@ -1,6 +1,8 @@
 #include "core/Profile.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace {
@@ -75,4 +77,44 @@ QString Profile::browserCacheFolder() const
 QString Profile::thumbnailFolder() const
 {
     return m_cache + (m_portable ? QStringLiteral("tmp") : QStringLiteral("thumbnails")) + QDir::separator();
+}
+
+QString Profile::instanceLockFile() const
+{
+    return m_config + QStringLiteral("corvadin.lock");
+}
+
+bool Profile::MakeFolders() const
+{
+    bool ok = true;
+    for (const QString &folder : {m_config, m_data, m_cache}) {
+        if (QFileInfo(folder).isDir())
+            continue;
+        // The user's alone, as the desktop's base folders are.
+        ok = QDir().mkpath(folder) &&
+             QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner) && ok;
+    }
+    return ok;
+}
+
+QStringList Profile::OwnEntries() const
+{
+    QStringList entries;
+    for (const QString &file : {settingsFile(), siteFile(), optionsFile(), cookieFile(), instanceLockFile()})
+        entries << file << file + QStringLiteral(".lock");
+    for (const QString &folder : {browserFolder(), browserCacheFolder(), thumbnailFolder()})
+        entries << folder.chopped(1);
+    return entries;
+}
+
+QString Profile::Unclaimed(const QString &folder, const QString &name) const
+{
+    if (name.isEmpty())
+        return name;
+    const QString path = QDir::cleanPath(QDir::fromNativeSeparators(folder) + QLatin1Char('/') + name);
+    for (const QString &entry : OwnEntries()) {
+        if (QDir::cleanPath(QDir::fromNativeSeparators(entry)).compare(path, Qt::CaseInsensitive) == 0)
+            return QLatin1Char('_') + name;
+    }
+    return name;
 }

@@ -294,8 +294,8 @@ void AddPicture(AppState &app, WindowServices &w, const QString &address,
         folderName.replace(QStringLiteral("?3"), albumNumber);
         folderName.replace(QStringLiteral("?9"), albumNumber4);
         CleanName(folderName, false);
-        folderName = FitFolderName(folderName);
         QString folder = list.folder();
+        folderName = app.profile.Unclaimed(folder, FitFolderName(folderName));
         if (!folderName.isEmpty()) {
             folder += folderName + Separator();
             list.setFolder(folder);
@@ -591,9 +591,9 @@ QString FitFolderLevel(const QString &name)
     return FitFolderName(name);
 }
 
-QString AlbumFilePath(const QString &folder, const QString &albumName, const QString &extension)
+QString AlbumFilePath(const Profile &profile, const QString &folder, const QString &albumName, const QString &extension)
 {
-    return folder + FitName(WithoutSeparators(albumName), {}, extension) + extension;
+    return folder + profile.Unclaimed(folder, FitName(WithoutSeparators(albumName), {}, extension) + extension);
 }
 
 bool WriteNamesFile(const QString &path, const QStringList &lines, bool keepEarlier, QString *error)

@@ -9,7 +9,9 @@
 //
 // Every name made here stays inside its folder: it is never "." or "..", never holds
 // a separator, a name Windows reserves (CON, NUL, COM1 ...) gets a "_" in front, and
-// on POSIX it is cut to 255 bytes of UTF-8 keeping its extension.
+// on POSIX it is cut to 255 bytes of UTF-8 keeping its extension. An album folder or
+// album file that would land on one of the program's own files (a save folder that is
+// the working folder) gets a "_" in front as well (Profile::Unclaimed).
 #pragma once
 
 #include <QString>
@@ -17,6 +19,7 @@
 #include <QtGlobal>
 
 class AppState;
+class Profile;
 class WindowServices;
 
 // Names one picture and appends it to app.downloads (address, file name, headerText,
@@ -92,8 +95,9 @@ void FixPictureOrder(AppState &app);
 QString FitFolderLevel(const QString &name);
 
 // The path of an album's own file in its folder (the names file ".txt", the download
-// list ".lst"): the album name without separators, fitted like a picture's name.
-QString AlbumFilePath(const QString &folder, const QString &albumName, const QString &extension);
+// list ".lst"): the album name without separators, fitted like a picture's name, with a
+// "_" in front where it would be one of the profile's own files (Profile::Unclaimed).
+QString AlbumFilePath(const Profile &profile, const QString &folder, const QString &albumName, const QString &extension);
 
 // Writes the names file (UTF-16LE with its byte-order mark, one "%s\r\n" line per
 // description) whole, through a temporary file. keepEarlier: the lines the file held

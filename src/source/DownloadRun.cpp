@@ -51,7 +51,7 @@ bool writeNamesFile(AppState &app, WindowServices &w, const QString &albumName, 
         if (wholeAlbum || (!knownBefore.value(i) && saved))
             lines.append(list.descriptions[i]);
     }
-    const QString path = AlbumFilePath(list.folder(), albumName, QStringLiteral(".txt"));
+    const QString path = AlbumFilePath(app.profile, list.folder(), albumName, QStringLiteral(".txt"));
     if (!wholeAlbum && lines.isEmpty())
         return false; // nothing new: the file stays as it is
     QString why;
@@ -210,7 +210,10 @@ void RunDownload(AppState &app, WindowServices &w)
     }
     if (!base.endsWith(QDir::separator()))
         base += QDir::separator();
-    base += app.source.strUserFolder;
+    // The owner's folder never takes the place of one of the program's own files.
+    const QString owner = app.source.strUserFolder;
+    if (!owner.isEmpty())
+        base += app.profile.Unclaimed(base, owner.chopped(1)) + QDir::separator();
 
     if (!MakeFolderPath(base, w)) {
         w.ShowMessage(QStringLiteral("请检测设置的保存路径是否有误"));
@@ -281,7 +284,7 @@ void RunDownload(AppState &app, WindowServices &w)
         const bool wholeAlbum = listingComplete && !(options & OPT_SKIP_DOWNLOADED);
 
         if (options & OPT_LIST_ONLY) {
-            const QString path = AlbumFilePath(list.folder(), record.strName, QStringLiteral(".lst"));
+            const QString path = AlbumFilePath(app.profile, list.folder(), record.strName, QStringLiteral(".lst"));
             QString why;
             if (WriteListFile(list.addresses, path, &why))
                 app.UpdateSummary([&](RunSummary &s) { s.listFiles.append(path); });

@@ -176,3 +176,60 @@ TEST_F(CookiesCli, AMalformedFileIsRefusedWholeNamingTheLine)
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_TRUE(missing.err.contains(QStringLiteral("cannot read the cookie file"))) << missing.err.toStdString();
 }
+
+namespace {
+
+// Without -w the program keeps to the desktop's standard folders: the same ones the
+// window uses, so a login made in the window's browser serves the command line.
+class StandardFoldersCli : public CookiesCli {
+protected:
+    void TearDown() override {}
+
+    Result runStandard(const QStringList &args)
+    {
+        QProcess p;
+        QProcessEnvironment env = sandboxedEnvironment(home());
+        env.insert(QStringLiteral("CORVADIN_SITE_HOST"), site.hostPort());
+        env.insert(QStringLiteral("CORVADIN_IMAGE_HOST"), site.hostPort());
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(work()); // the current folder plays no part
+        p.start(QStringLiteral(CORVADIN_CLI_PATH), args);
+        EXPECT_TRUE(p.waitForFinished(60000));
+        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    }
+};
+
+TEST_F(StandardFoldersCli, ALoginTheWindowKeptOpensAProtectedBoardHere)
+{
+    // --info writes nothing anywhere, not even the folders.
+    Result r = runStandard({QStringLiteral("--info"), site.boardUrl(QStringLiteral("21"))});
+    EXPECT_EQ(r.exitCode, 3) << r.err.toStdString(); // needs the login
+    EXPECT_TRUE(entriesIn(home()).isEmpty()) << entriesIn(home()).join(u' ').toStdString();
+
+    // The window's browser keeps its login in the data folder (the stand-in writes it as
+    // the window does).
+    const QString cookies = home() + QStringLiteral("/.local/share/Corvadin/cookies.txt");
+    QDir().mkpath(QFileInfo(cookies).path());
+    QProcess login;
+    login.start(QStringLiteral(CORVADIN_LOGIN_STAND_IN_PATH),
+                {cookies, QStringLiteral("127.0.0.1\tFALSE\t/\tFALSE\t4102444800\tcorvadin_session\t") +
+                              QString::fromUtf8(token())});
+    ASSERT_TRUE(login.waitForFinished(10000));
+    ASSERT_EQ(login.exitCode(), 0);
+
+    r = runStandard({QStringLiteral("-j"), QStringLiteral("3"), QStringLiteral("--save-settings"),
+                     site.boardUrl(QStringLiteral("21"))});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    // Settings in the config folder, pictures in the pictures folder, nothing in the
+    // current folder.
+    EXPECT_TRUE(QFileInfo(home() + QStringLiteral("/.config/Corvadin/soft.dat")).isFile());
+    EXPECT_TRUE(QFileInfo(home() + QStringLiteral("/.config/Corvadin/corvadin.ini")).isFile());
+    QStringList pictures = filesBelow(home() + QStringLiteral("/Pictures/Corvadin/carol/Hidden"));
+    pictures.removeIf([](const QString &f) { return !f.endsWith(QLatin1String(".jpg")); }); // the board's are JPEGs
+    EXPECT_EQ(pictures.size(), 12) << pictures.join(u'|').toStdString();
+    EXPECT_FALSE(QFileInfo::exists(home() + QStringLiteral("/.local/share/Corvadin/soft.dat")));
+    EXPECT_TRUE(entriesIn(work()).contains(QStringLiteral("cookies.txt"))); // the fixture's only
+    EXPECT_EQ(entriesIn(work()).size(), 1);
+}
+
+} // namespace

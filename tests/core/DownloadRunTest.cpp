@@ -1002,3 +1002,52 @@ TEST_F(DownloadRun, AStopDuringPagingEndsTheAlbumAndTheRunAtOnce)
         EXPECT_EQ(w->LastPhase(), QStringLiteral("已终止下载"));
     }
 }
+
+namespace {
+
+TEST_F(DownloadRun, BoardsSavedIntoTheWorkingFolderLeaveTheProgramsFilesAlone)
+{
+    // The classic way: the save folder is the working folder. A board owner named like
+    // the thumbnail folder, and an album named like the cookie file's names file.
+    const QString work = app->profile.configFolder();
+    w->savePath = work;
+    QDir().mkpath(app->profile.thumbnailFolder());
+    QFile thumb(app->profile.thumbnailFolder() + QStringLiteral("0.jpg"));
+    ASSERT_TRUE(thumb.open(QIODevice::WriteOnly));
+    thumb.write("cover");
+    thumb.close();
+    QFile cookies(app->profile.cookieFile());
+    ASSERT_TRUE(cookies.open(QIODevice::WriteOnly));
+    cookies.write("# Netscape HTTP Cookie File\n");
+    cookies.close();
+
+    site.addBoard(BoardSite::makeBoard(QStringLiteral("61"), QStringLiteral("Holiday"), QStringLiteral("tmp"), 3, 5));
+    retrieveAndRun(site.boardUrl(QStringLiteral("61")));
+    EXPECT_EQ(app->Summary().saved, 3);
+    EXPECT_TRUE(filesIn(work + QStringLiteral("_tmp") + QDir::separator() + QStringLiteral("Holiday")).contains(QStringLiteral("pic.kzv")));
+    EXPECT_EQ(entriesIn(app->profile.thumbnailFolder()), QStringList{QStringLiteral("0.jpg")});
+
+    // A save folder one level up, whose owner folder is the working folder: without
+    // album folders, the names file would be cookies.txt, and an album folder "browser".
+    w->savePath = sandbox.path();
+    editSaveSet([](ST_SAVESET &s) {
+        s.wOptions |= OPT_NAMES_FILE;
+        s.byFolderName = 1;
+    });
+    site.addBoard(BoardSite::makeBoard(QStringLiteral("62"), QStringLiteral("cookies"), QStringLiteral("work"), 2, 6));
+    retrieveAndRun(site.boardUrl(QStringLiteral("62")));
+    EXPECT_EQ(app->Summary().saved, 2);
+    EXPECT_TRUE(QFileInfo::exists(work + QStringLiteral("_cookies.txt"))) << entriesIn(work).join(QLatin1Char(' ')).toStdString();
+    QFile kept(app->profile.cookieFile());
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("# Netscape HTTP Cookie File\n"));
+
+    editSaveSet([](ST_SAVESET &s) { s.byFolderName = 0; });
+    site.addBoard(BoardSite::makeBoard(QStringLiteral("63"), QStringLiteral("browser"), QStringLiteral("work"), 2, 7));
+    retrieveAndRun(site.boardUrl(QStringLiteral("63")));
+    EXPECT_EQ(app->Summary().saved, 2);
+    EXPECT_TRUE(QFileInfo(work + QStringLiteral("_browser")).isDir());
+    EXPECT_FALSE(QFileInfo::exists(app->profile.browserFolder()));
+}
+
+} // namespace
