@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Takes docs/screenshot.png: the window after it has read and downloaded the bundled
-# board site's demo board, on a virtual X display; beside it screenshot-failed.png (a
-# board that needs a login, read without one: the phase line and the message say so) and
-# screenshot-stopped.png (a download stopped with "终止下载").
+# Takes docs/screenshot.png: the window, at the size it first opens with, after it has
+# read and downloaded the bundled board site's demo board, on a virtual X display; beside
+# it screenshot-large.png (the same, the window made larger: the album list takes the
+# room), screenshot-failed.png (a board that needs a login, read without one: the phase
+# line and the message say so) and screenshot-stopped.png (a download stopped with
+# "终止下载").
 #   scripts/screenshot.sh [OUTPUT.png]        (CORVADIN_BUILD_DIR: build folder, default build)
 # Installs what it needs (Xvfb, CJK fonts ...), builds corvadin and corvadin-boardsite,
 # starts the board site on a free loopback port, runs
@@ -14,6 +16,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 output=${1:-docs/screenshot.png}
 [[ "$output" = /* ]] || output="$root/$output"
+large="${output%.png}-large.png"
 failed="${output%.png}-failed.png"
 stopped="${output%.png}-stopped.png"
 
@@ -58,7 +61,7 @@ shoot() {
   # (the save path defaults to the working folder).
   # A Chinese locale makes the fonts pick the simplified Chinese forms.
   env -u LC_ALL CORVADIN_SITE_HOST="$host" CORVADIN_IMAGE_HOST="$host" LANG=zh_CN.UTF-8 \
-    timeout 180 xvfb-run -a -s '-screen 0 1280x800x24' \
+    timeout 180 xvfb-run -a -s '-screen 0 1600x1000x24' \
     "$build/corvadin" --work-folder "$scratch/$name" \
       --address "$url" --auto-start --screenshot "$file" "$@"
   if [[ ! -s "$file" ]]; then
@@ -69,5 +72,6 @@ shoot() {
 }
 
 shoot work "$address" "$output"
+shoot large "$address" "$large" --window-size 1200x760
 shoot failed "${address%/boards/1001/}/boards/1002/" "$failed"
 shoot stopped "$address" "$stopped" --stop-when-downloading

@@ -8,6 +8,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-webengine-dev libcurl4-openssl-dev zlib1g-dev
   libgtest-dev libcpp-httplib-dev libicu-dev
+  libqt6svg6        # the window's scalable icon (Qt's SVG image and icon plugins)
   util-linux mount  # unshare and mount: the CLI's full-disk and read-only tests
 )
 if [[ "${1:-}" == "--bench" ]]; then

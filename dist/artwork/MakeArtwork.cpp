@@ -1,5 +1,6 @@
-// Draws Corvadin's own artwork: the splash picture, the window's icon, and the installed
-// icons (the hicolor sizes and a scalable SVG, all from the same drawing).
+// Draws Corvadin's own artwork: the splash picture (and its twice-as-sharp version for
+// high-density screens), the window's icon, and the installed icons (the hicolor sizes
+// and a scalable SVG, all from the same drawing; the window takes the SVG as well).
 // Not part of the build; run it by hand when the artwork changes and commit the files
 // (bash scripts/setup.sh --artwork installs what it needs):
 //   g++ -std=c++20 -fPIC MakeArtwork.cpp $(pkg-config --cflags --libs Qt6Gui Qt6Svg) -o make-artwork
@@ -77,11 +78,13 @@ void drawPins(QPainter &g, qreal x, qreal y, int count, qreal size, qreal gap)
     }
 }
 
-QImage splashPicture()
+// The splash at `scale` times its 320 x 200 size.
+QImage splashPicture(int scale)
 {
-    QImage img(320, 200, QImage::Format_RGB32);
+    QImage img(320 * scale, 200 * scale, QImage::Format_RGB32);
     img.fill(kKey);
     QPainter g(&img);
+    g.scale(scale, scale);
     // The board's edge is drawn without smoothing so no blend of the key colour remains
     // around the cut-out shape.
     g.setRenderHint(QPainter::Antialiasing, false);
@@ -115,6 +118,23 @@ QImage splashPicture()
     g.setBrush(kKey);
     g.drawEllipse(QPointF(90, 6), 6, 6);
     g.drawEllipse(QPointF(150, 6), 6, 6);
+    return img;
+}
+
+// The window's shape comes from the 1x picture, whole logical pixels at a time, and the
+// 2x picture is painted inside it. So a 1x pixel is the colour key wherever any of its
+// four 2x pixels is: no key colour of the 2x picture can show inside the shape.
+QImage splashFromSharp(const QImage &sharp)
+{
+    QImage img = sharp.scaled(sharp.size() / 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    for (int y = 0; y < img.height(); ++y) {
+        for (int x = 0; x < img.width(); ++x) {
+            for (const QPoint d : {QPoint(0, 0), QPoint(1, 0), QPoint(0, 1), QPoint(1, 1)}) {
+                if (QColor(sharp.pixel(2 * x + d.x(), 2 * y + d.y())) == kKey)
+                    img.setPixel(x, y, kKey.rgb());
+            }
+        }
+    }
     return img;
 }
 
@@ -174,7 +194,9 @@ int main(int argc, char **argv)
     QGuiApplication app(argc, argv);
     const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     const QString icons = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("icons");
-    bool ok = splashPicture().save(dir + QStringLiteral("/splash.png")) &&
+    const QImage sharpSplash = splashPicture(2);
+    bool ok = splashFromSharp(sharpSplash).save(dir + QStringLiteral("/splash.png")) &&
+              sharpSplash.save(dir + QStringLiteral("/splash@2x.png")) &&
               iconPicture(128).save(dir + QStringLiteral("/corvadin.png"));
     // The installed icons carry the application's id as their name.
     const QString name = QStringLiteral("/apps/org.corvadin.Corvadin");

@@ -1,12 +1,19 @@
 #include "app/AmbrelApp.h"
 
 #include "app/AmbrelDlg.h"
+#include "app/SingleInstance.h"
 #include "core/AppState.h"
+#include "core/Profile.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <cstdio>
 
 bool ParseStartOptions(const QStringList &arguments, StartOptions *options, QString *error, int *exitCode)
 {
@@ -14,8 +21,15 @@ bool ParseStartOptions(const QStringList &arguments, StartOptions *options, QStr
     parser.setApplicationDescription(QStringLiteral("Corvadin: downloads whole picture boards."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("TARGET"),
+                                 QStringLiteral("A board address for the address box, or a folder (or a file in it) for "
+                                                "the save path. With a window already open on the same folders, it "
+                                                "goes to that window."),
+                                 QStringLiteral("[TARGET...]"));
     const QCommandLineOption workFolder(QStringList{QStringLiteral("w"), QStringLiteral("work-folder")},
-                                        QStringLiteral("Working folder (settings, cookies, thumbnails). Default: the current folder."),
+                                        QStringLiteral("Keep settings, cookies and thumbnails in DIR (portable mode). "
+                                                       "Default: ~/.config/Corvadin, ~/.local/share/Corvadin and "
+                                                       "~/.cache/Corvadin."),
                                         QStringLiteral("DIR"));
     const QCommandLineOption address(QStringLiteral("address"),
                                      QStringLiteral("Put URL into the address box instead of the clipboard's text."),
@@ -28,8 +42,11 @@ bool ParseStartOptions(const QStringList &arguments, StartOptions *options, QStr
     const QCommandLineOption stopWhenDownloading(
         QStringLiteral("stop-when-downloading"),
         QStringLiteral("With --auto-start: press \"终止下载\" as soon as the first picture has arrived."));
+    const QCommandLineOption windowSize(QStringLiteral("window-size"),
+                                        QStringLiteral("Start with the window WIDTHxHEIGHT pixels large instead of the remembered size."),
+                                        QStringLiteral("WxH"));
     const QCommandLineOption noSplash(QStringLiteral("no-splash"), QStringLiteral("Start without the splash window."));
-    parser.addOptions({workFolder, address, autoStart, screenshot, stopWhenDownloading, noSplash});
+    parser.addOptions({workFolder, address, autoStart, screenshot, stopWhenDownloading, windowSize, noSplash});
 
     *exitCode = 2;
     if (!parser.parse(arguments)) {
@@ -43,11 +60,35 @@ bool ParseStartOptions(const QStringList &arguments, StartOptions *options, QStr
                                           QCoreApplication::applicationVersion() + QLatin1Char('\n');
         return false;
     }
-    if (!parser.positionalArguments().isEmpty()) {
-        *error = QStringLiteral("unexpected argument: %1\n").arg(parser.positionalArguments().first()) + parser.helpText();
-        return false;
+    if (parser.isSet(windowSize)) {
+        const QStringList parts = parser.value(windowSize).split(QLatin1Char('x'));
+        bool okWidth = false, okHeight = false;
+        const int width = parts.size() == 2 ? parts[0].toInt(&okWidth) : 0;
+        const int height = parts.size() == 2 ? parts[1].toInt(&okHeight) : 0;
+        if (!okWidth || !okHeight || width < 1 || height < 1) {
+            *error = QStringLiteral("--window-size takes WIDTHxHEIGHT, e.g. 1000x700\n");
+            return false;
+        }
+        options->windowSize = QSize(width, height);
     }
-    options->workFolder = parser.isSet(workFolder) ? parser.value(workFolder) : QDir::currentPath();
+    if (parser.isSet(workFolder)) {
+        if (parser.value(workFolder).isEmpty()) {
+            *error = QStringLiteral("--work-folder needs a folder\n");
+            return false;
+        }
+        options->workFolder = QDir(parser.value(workFolder)).absolutePath();
+    }
+    // Another start may take the targets: local paths must not depend on this one's
+    // current folder.
+    for (const QString &target : parser.positionalArguments()) {
+        const QUrl url(target);
+        if (url.isLocalFile())
+            options->targets << url.toLocalFile();
+        else if (url.scheme().startsWith(QLatin1String("http"), Qt::CaseInsensitive))
+            options->targets << target;
+        else
+            options->targets << QFileInfo(target).absoluteFilePath();
+    }
     options->address = parser.value(address);
     options->autoStart = parser.isSet(autoStart);
     options->screenshotFile = parser.value(screenshot);
@@ -69,16 +110,41 @@ CAmbrelApp::CAmbrelApp(const StartOptions &options) : m_options(options)
 
 CAmbrelApp::~CAmbrelApp()
 {
-    // The window stops and joins its runs before the state goes.
+    // The window stops and joins its runs before the state goes; the folder is let go last.
     m_window.reset();
     m_state.reset();
+    m_instance.reset();
+}
+
+Profile CAmbrelApp::ChosenProfile(const StartOptions &options)
+{
+    return options.workFolder.isEmpty() ? Profile::Standard() : Profile::Portable(options.workFolder);
 }
 
 int CAmbrelApp::Run()
 {
-    QDir().mkpath(m_options.workFolder);
-    m_state = std::make_unique<AppState>(QDir(m_options.workFolder).absolutePath());
+    const Profile profile = ChosenProfile(m_options);
+    profile.MakeFolders();
+
+    // One window per working folder: a later start gives its targets to the first.
+    m_instance = std::make_unique<CSingleInstance>(profile);
+    QStringList targets = m_options.targets;
+    if (!m_options.address.isEmpty())
+        targets.prepend(m_options.address);
+    switch (m_instance->Start(targets)) {
+    case CSingleInstance::Role::HandedOver:
+        return 0;
+    case CSingleInstance::Role::NoAnswer:
+        std::fprintf(stderr, "corvadin: a window is already open on %s but does not answer\n",
+                     QFile::encodeName(QDir::toNativeSeparators(profile.configFolder())).constData());
+        return 1;
+    case CSingleInstance::Role::First:
+        break;
+    }
+
+    m_state = std::make_unique<AppState>(profile);
     m_window = std::make_unique<CAmbrelDlg>(*m_state);
+    QObject::connect(m_instance.get(), &CSingleInstance::targetsReceived, m_window.get(), &CAmbrelDlg::HandOver);
     // The window, not the last visible window, decides when the program ends: the
     // splash and the hidden main window come and go during start-up.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -86,9 +152,11 @@ int CAmbrelApp::Run()
 
     CAmbrelDlg::Startup startup;
     startup.address = m_options.address;
+    startup.targets = m_options.targets;
     startup.autoStart = m_options.autoStart;
     startup.screenshotFile = m_options.screenshotFile;
     startup.stopWhenDownloading = m_options.stopWhenDownloading;
+    startup.windowSize = m_options.windowSize;
     startup.splash = m_options.splash;
     m_window->Initialise(startup);
     return QApplication::exec();

@@ -31,6 +31,7 @@
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -38,6 +39,9 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+#include <QShortcut>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -47,19 +51,23 @@
 
 namespace {
 
-// Client area (below the menu bar) in pixels: the template's 471 x 323 dialog units at
-// about 1.8 pixels each, enough for the grid's 575-pixel name column and its neighbours.
-constexpr int kClientWidth = 848;
-constexpr int kClientHeight = 592;
-constexpr int kRowHeight = 28;
-
-// Top row: site-mode list, album-kind list, address box, run buttons.
-constexpr QRect kSiteModeRect(12, 36, 126, kRowHeight);
-constexpr QRect kAlbumKindRect(142, 36, 96, kRowHeight);
-constexpr int kAddressRight = 696; // the address box's right edge stays put
-constexpr int kKindGap = 3;        // address box left of the album-kind list's right edge
+// The classic window: 471 x 323 dialog units. A dialog unit is a quarter of the font's
+// average character width across and an eighth of its height down.
+constexpr int kClassicWidthUnits = 471;
+constexpr int kClassicHeightUnits = 323;
+// Where the window keeps its size and place (corvadin.ini).
+const QString kGeometryKey = QStringLiteral("Window/Geometry");
 
 const QString kAboutVersion = QStringLiteral("版本号：") + QLatin1String(kCorvadinVersion);
+
+// The program's icon: the installed theme's, else the built-in drawing, which stays
+// sharp at any scale (SVG), with a picture for where SVG cannot be read.
+QIcon AppIcon()
+{
+    QIcon builtIn(QStringLiteral(":/corvadin.svg"));
+    builtIn.addFile(QStringLiteral(":/corvadin.png"), QSize(128, 128));
+    return QIcon::fromTheme(QStringLiteral("org.corvadin.Corvadin"), builtIn);
+}
 
 QString ctlName(int id)
 {
@@ -108,8 +116,8 @@ template <typename R, typename F> R CAmbrelDlg::AskGui(F &&f, R fallback)
 }
 
 CAmbrelDlg::CAmbrelDlg(AppState &app, QWidget *parent)
-    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                          Qt::WindowCloseButtonHint),
       m_app(app)
 {
     setObjectName(QStringLiteral("dialog102"));
@@ -137,100 +145,126 @@ void CAmbrelDlg::BuildControls()
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
     m_menuBar = new QMenuBar(this);
     m_menuBar->setObjectName(QStringLiteral("menu129"));
     layout->setMenuBar(m_menuBar);
     m_client = new QWidget(this);
-    m_client->setFixedSize(kClientWidth, kClientHeight);
     layout->addWidget(m_client);
     QWidget *c = m_client;
 
     // Created in the template's order, which is also the tab order.
     m_notice = new QLabel(c);
     m_notice->setObjectName(ctlName(IDC_NOTICE));
-    m_notice->setGeometry(12, 6, 824, 24);
-    m_notice->setStyleSheet(QStringLiteral("color: #b71c1c;"));
+    m_notice->setWordWrap(true);
+    // Stands out by its weight, in the theme's own text colour (a fixed colour can
+    // vanish on a dark theme).
+    QFont noticeFont = m_notice->font();
+    noticeFont.setBold(true);
+    m_notice->setFont(noticeFont);
 
     m_siteMode = new QComboBox(c);
     m_siteMode->setObjectName(ctlName(IDC_SITEMODE));
-    m_siteMode->setGeometry(kSiteModeRect);
     m_siteMode->setMaxVisibleItems(24);
+    m_siteMode->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_siteMode->setMinimumContentsLength(7);
 
     m_albumKind = new QComboBox(c);
     m_albumKind->setObjectName(ctlName(IDC_ALBUMKIND));
-    m_albumKind->setGeometry(kAlbumKindRect);
+    m_albumKind->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_albumKind->setMinimumContentsLength(6);
 
     m_address = new CComboBox2(c);
     m_address->setObjectName(ctlName(IDC_ADDRESS));
-    m_address->setGeometry(kAlbumKindRect.x() + kAlbumKindRect.width() + kKindGap, 36,
-                           kAddressRight - (kAlbumKindRect.x() + kAlbumKindRect.width() + kKindGap), kRowHeight);
+    m_address->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_address->setMinimumContentsLength(12);
 
     m_listButton = new QPushButton(QStringLiteral("获取相册"), c);
     m_listButton->setObjectName(ctlName(IDC_LIST));
-    m_listButton->setGeometry(702, 35, 64, kRowHeight + 2);
     m_listButton->setDefault(true);
 
     m_downloadButton = new QPushButton(QStringLiteral("下载"), c);
     m_downloadButton->setObjectName(ctlName(IDC_DOWNLOAD));
-    m_downloadButton->setGeometry(772, 35, 64, kRowHeight + 2);
     m_downloadButton->setAutoDefault(false);
     m_downloadButton->setEnabled(false);
 
     auto *saveLabel = new QLabel(QStringLiteral("保存路径:"), c);
     saveLabel->setObjectName(QStringLiteral("ctlSaveLabel"));
-    saveLabel->setGeometry(12, 72, 70, kRowHeight);
 
     m_savePath = new CComboBox2(c);
     m_savePath->setObjectName(ctlName(IDC_SAVEPATH));
-    m_savePath->setGeometry(84, 72, kAddressRight - 84, kRowHeight);
+    m_savePath->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_savePath->setMinimumContentsLength(12);
+    saveLabel->setBuddy(m_savePath);
 
     m_chooseButton = new QPushButton(QStringLiteral("设置"), c);
     m_chooseButton->setObjectName(ctlName(IDC_CHOOSE));
-    m_chooseButton->setGeometry(702, 71, 64, kRowHeight + 2);
     m_chooseButton->setAutoDefault(false);
 
     m_openButton = new QPushButton(QStringLiteral("打开"), c);
     m_openButton->setObjectName(ctlName(IDC_OPEN));
-    m_openButton->setGeometry(772, 71, 64, kRowHeight + 2);
     m_openButton->setAutoDefault(false);
 
     m_frame = new QGroupBox(QStringLiteral("相册列表"), c);
     m_frame->setObjectName(ctlName(IDC_FRAME));
-    m_frame->setGeometry(12, 136, 824, 414);
 
     m_grid = new CMyGridCtrl(m_frame);
     m_grid->setObjectName(ctlName(IDC_GRID));
-    m_grid->setGeometry(8, 24, 808, 382);
 
     m_selectAll = new QCheckBox(QStringLiteral("全选"), c);
     m_selectAll->setObjectName(ctlName(IDC_SELECTALL));
-    m_selectAll->setGeometry(20, 558, 64, 24);
 
     m_thumbs = new QCheckBox(QStringLiteral("预览图"), c);
     m_thumbs->setObjectName(ctlName(IDC_THUMBS));
-    m_thumbs->setGeometry(92, 558, 80, 24);
 
     m_findLink = makeLink(c, IDC_FIND, QStringLiteral("查找"));
-    m_findLink->setGeometry(184, 558, 40, 24);
+    m_findLink->setToolTip(tr("查找相册（Ctrl+F）"));
     m_filterLink = makeLink(c, IDC_FILTER, QStringLiteral("筛选"));
-    m_filterLink->setGeometry(232, 558, 40, 24);
     m_exportLink = makeLink(c, IDC_EXPORT, QStringLiteral("导出"));
-    m_exportLink->setGeometry(280, 558, 40, 24);
 
     // Both lines stay empty until there is something to say.
     m_phase = new QLabel(c);
     m_phase->setObjectName(ctlName(IDC_PHASE));
-    m_phase->setGeometry(12, 108, 520, 24);
+    m_phase->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred); // long texts never widen the window
 
     m_progress = new QLabel(c);
     m_progress->setObjectName(ctlName(IDC_PROGRESS));
-    m_progress->setGeometry(536, 108, 300, 24);
     m_progress->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
     m_productLink = makeLink(c, IDC_PRODUCT, QStringLiteral("Corvadin 主页"));
-    m_productLink->setGeometry(636, 558, 200, 24);
     m_productLink->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    // Rows top to bottom; the album list takes whatever room the window has.
+    auto *top = new QHBoxLayout;
+    top->addWidget(m_siteMode);
+    top->addWidget(m_albumKind);
+    top->addWidget(m_address, 1);
+    top->addWidget(m_listButton);
+    top->addWidget(m_downloadButton);
+    auto *saveRow = new QHBoxLayout;
+    saveRow->addWidget(saveLabel);
+    saveRow->addWidget(m_savePath, 1);
+    saveRow->addWidget(m_chooseButton);
+    saveRow->addWidget(m_openButton);
+    auto *status = new QHBoxLayout;
+    status->addWidget(m_phase, 3);
+    status->addWidget(m_progress, 2);
+    auto *frame = new QVBoxLayout(m_frame);
+    frame->addWidget(m_grid);
+    auto *bottom = new QHBoxLayout;
+    bottom->setSpacing(12);
+    for (QWidget *w : {static_cast<QWidget *>(m_selectAll), static_cast<QWidget *>(m_thumbs),
+                       static_cast<QWidget *>(m_findLink), static_cast<QWidget *>(m_filterLink),
+                       static_cast<QWidget *>(m_exportLink)})
+        bottom->addWidget(w);
+    bottom->addStretch(1);
+    bottom->addWidget(m_productLink);
+    auto *rows = new QVBoxLayout(c);
+    rows->addWidget(m_notice);
+    rows->addLayout(top);
+    rows->addLayout(saveRow);
+    rows->addLayout(status);
+    rows->addWidget(m_frame, 1);
+    rows->addLayout(bottom);
 
     connect(m_listButton, &QPushButton::clicked, this, &CAmbrelDlg::OnListCommand);
     connect(m_downloadButton, &QPushButton::clicked, this, &CAmbrelDlg::OnDownloadCommand);
@@ -262,6 +296,19 @@ void CAmbrelDlg::BuildControls()
     };
     connect(m_address->lineEdit(), &QLineEdit::textChanged, this, queueRefresh);
     connect(m_savePath->lineEdit(), &QLineEdit::textChanged, this, queueRefresh);
+    // Drops anywhere on the window follow one rule (see OpenTargets): the boxes' own
+    // edits would paste a dropped link into the middle of their text.
+    m_address->lineEdit()->setAcceptDrops(false);
+    m_savePath->lineEdit()->setAcceptDrops(false);
+
+    // Keys: Ctrl+F finds, Esc stops what runs (keyPressEvent), Ctrl+Q closes.
+    auto *find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, this, [this] {
+        if (m_findLink->isEnabled())
+            OnFind();
+    });
+    auto *quit = new QShortcut(QKeySequence::Quit, this);
+    connect(quit, &QShortcut::activated, this, &QWidget::close);
 }
 
 QAction *CAmbrelDlg::AddMenuEntry(QMenu *menu, int id, const QString &text)
@@ -274,7 +321,7 @@ QAction *CAmbrelDlg::AddMenuEntry(QMenu *menu, int id, const QString &text)
 
 void CAmbrelDlg::BuildMenus()
 {
-    QMenu *login = m_menuBar->addMenu(QStringLiteral("<登录>"));
+    QMenu *login = m_menuBar->addMenu(tr("<登录>(&L)"));
     login->setObjectName(QStringLiteral("popupLogin"));
     const struct {
         int id;
@@ -296,10 +343,10 @@ void CAmbrelDlg::BuildMenus()
     for (const auto &e : loginEntries)
         AddMenuEntry(login, e.id, QString::fromUtf8(e.text));
 
-    m_settingsMenu = m_menuBar->addMenu(QStringLiteral("<设置>"));
+    m_settingsMenu = m_menuBar->addMenu(tr("<设置>(&S)"));
     m_settingsMenu->setObjectName(QStringLiteral("popupSettings"));
-    AddMenuEntry(m_settingsMenu, ID_DOWNSET, QStringLiteral("下载参数设置"));
-    AddMenuEntry(m_settingsMenu, ID_SAVESET, QStringLiteral("文件名设置"));
+    AddMenuEntry(m_settingsMenu, ID_DOWNSET, tr("下载参数设置(&D)..."));
+    AddMenuEntry(m_settingsMenu, ID_SAVESET, tr("文件名设置(&N)..."));
     m_settingsMenu->addSeparator();
     const auto option = [this](int id, const char *text) {
         AddMenuEntry(m_settingsMenu, id, QString::fromUtf8(text))->setCheckable(true);
@@ -317,16 +364,18 @@ void CAmbrelDlg::BuildMenus()
     option(ID_OPT_YUPOO, "又拍相册下载大图（不勾选为下载原图，下载原图速度更慢）");
     connect(m_settingsMenu, &QMenu::aboutToShow, this, &CAmbrelDlg::RefreshSettingsMenu);
 
-    QMenu *transfer = m_menuBar->addMenu(QStringLiteral("<导入/导出>"));
+    // These entries carry no action in this program: shown, but disabled.
+    QMenu *transfer = m_menuBar->addMenu(tr("<导入/导出>(&I)"));
     transfer->setObjectName(QStringLiteral("popupTransfer"));
-    AddMenuEntry(transfer, ID_IMPORT_LIST, QStringLiteral("导入下载文件并开始下载"));
+    AddMenuEntry(transfer, ID_IMPORT_LIST, QStringLiteral("导入下载文件并开始下载"))->setEnabled(false);
     transfer->addSeparator();
-    AddMenuEntry(transfer, ID_EXPORT_LIST, QStringLiteral("导出下载文件"));
-    AddMenuEntry(transfer, ID_EXPORT_XUNLEI, QStringLiteral("导出迅雷下载列表"));
+    AddMenuEntry(transfer, ID_EXPORT_LIST, QStringLiteral("导出下载文件"))->setEnabled(false);
+    AddMenuEntry(transfer, ID_EXPORT_XUNLEI, QStringLiteral("导出迅雷下载列表"))->setEnabled(false);
 
-    QMenu *tools = m_menuBar->addMenu(QStringLiteral("<辅助功能>"));
+    // The file-processing tool is not part of this program.
+    QMenu *tools = m_menuBar->addMenu(tr("<辅助功能>(&T)"));
     tools->setObjectName(QStringLiteral("popupTools"));
-    AddMenuEntry(tools, ID_FILETOOL, QStringLiteral("文件处理"));
+    AddMenuEntry(tools, ID_FILETOOL, QStringLiteral("文件处理"))->setEnabled(false);
 
     // Only makes room before the help menu.
     QAction *spacer = m_menuBar->addAction(QString(13, QLatin1Char(' ')));
@@ -334,16 +383,40 @@ void CAmbrelDlg::BuildMenus()
     spacer->setObjectName(QStringLiteral("menu0"));
     spacer->setEnabled(false);
 
-    QMenu *help = m_menuBar->addMenu(QStringLiteral("<帮助>"));
+    // The help entries open the README installed with the program.
+    QMenu *help = m_menuBar->addMenu(tr("<帮助>(&H)"));
     help->setObjectName(QStringLiteral("popupHelp"));
-    AddMenuEntry(help, ID_USAGE, QStringLiteral("使用说明"));
-    AddMenuEntry(help, ID_CONSULT, QStringLiteral("软件咨询"));
-    AddMenuEntry(help, ID_FEEDBACK, QStringLiteral("问题反馈"));
+    AddMenuEntry(help, ID_USAGE, tr("使用说明(&U)"))->setShortcut(QKeySequence::HelpContents);
+    AddMenuEntry(help, ID_CONSULT, tr("软件咨询(&C)"));
+    AddMenuEntry(help, ID_FEEDBACK, tr("问题反馈(&F)"));
     help->addSeparator();
-    AddMenuEntry(help, ID_ABOUT, QStringLiteral("版本信息"));
+    AddMenuEntry(help, ID_ABOUT, tr("版本信息(&V)"));
+    // Linux window managers keep their window menus to themselves; the about entry of
+    // the system menu lives here instead (macOS moves it to the application menu).
+    QAction *about = AddMenuEntry(help, ID_SYS_ABOUT, tr("关于(&A)"));
+    about->setMenuRole(QAction::AboutRole);
 
     connect(m_menuBar, &QMenuBar::triggered, this, &CAmbrelDlg::OnMenuCommand);
     RefreshSettingsMenu();
+}
+
+QString CAmbrelDlg::ReadmeFile()
+{
+    // Installed: <prefix>/share/doc/corvadin beside <prefix>/bin; in a build tree, the
+    // source's own.
+    const QString installed = QCoreApplication::applicationDirPath() + QStringLiteral("/" CORVADIN_DOC_FROM_BIN "/README.md");
+    for (const QString &file : {installed, QStringLiteral(CORVADIN_SOURCE_DIR "/README.md")}) {
+        if (QFileInfo(file).isFile())
+            return QDir::toNativeSeparators(QFileInfo(file).absoluteFilePath());
+    }
+    return {};
+}
+
+void CAmbrelDlg::OnHelp()
+{
+    const QString readme = ReadmeFile();
+    // Without the README (a system that leaves out documentation), the project's page.
+    Prompts().OpenUrl(readme.isEmpty() ? SiteTexts::ProductPage() : readme);
 }
 
 void CAmbrelDlg::OnMenuCommand(QAction *action)
@@ -362,13 +435,13 @@ void CAmbrelDlg::OnMenuCommand(QAction *action)
     case ID_OPT_TAOBAO_MAIN: ToggleOption(OPT_TAOBAO_MAIN); break;
     case ID_OPT_TAOBAO_DESC: ToggleOption(OPT_TAOBAO_DESC); break;
     case ID_OPT_YUPOO: ToggleOption(OPT_YUPOO_LARGE); break;
-    case ID_ABOUT: OnAbout(); break;
-    case ID_FEEDBACK: Prompts().OpenUrl(SiteTexts::FeedbackPage()); break;
-    case ID_CONSULT: Prompts().OpenUrl(SiteTexts::ConsultPage()); break;
-    case ID_USAGE: Prompts().OpenUrl(SiteTexts::UsagePage()); break;
-    case ID_FILETOOL: Prompts().OpenUrl(SiteTexts::FileToolPage()); break;
+    case ID_ABOUT:
+    case ID_SYS_ABOUT: OnAbout(); break;
+    case ID_FEEDBACK:
+    case ID_CONSULT:
+    case ID_USAGE: OnHelp(); break;
     default:
-        // Login entries are those with a start page; import/export entries and the
+        // Login entries are those with a start page; the disabled entries and the
         // spacer carry no action.
         if (!SiteModes::LoginPage(action->data().toInt(), m_app.site.HomePage()).isEmpty())
             OnLoginCommand(action->data().toInt());
@@ -455,7 +528,7 @@ void CAmbrelDlg::Initialise(const Startup &startup)
 {
     m_startup = startup;
     setWindowTitle(QStringLiteral("Corvadin"));
-    setWindowIcon(QIcon(QStringLiteral(":/corvadin.png")));
+    setWindowIcon(AppIcon());
     m_notice->setText(SiteTexts::NoticeLine());
     SetupColumns();
 
@@ -481,11 +554,13 @@ void CAmbrelDlg::Initialise(const Startup &startup)
     if (!m_startup.address.isEmpty())
         m_address->setEditText(m_startup.address);
     RefreshBoxTexts();
+    OpenTargets(m_startup.targets);
     RefreshSettingsMenu();
+    PlaceWindow();
 
     if (m_startup.splash) {
         m_splash = new CSplashScreenEx(this);
-        m_splash->SetBitmap(QPixmap(QStringLiteral(":/splash.png")));
+        m_splash->SetBitmap(QPixmap(QStringLiteral(":/splash.png")), QPixmap(QStringLiteral(":/splash@2x.png")));
         m_splash->SetText(SiteTexts::SplashText());
         m_splash->ShowSplash();
     }
@@ -561,20 +636,16 @@ void CAmbrelDlg::ApplySiteMode()
     // run threads own the source fields while they run.
     if (m_app.ListState == 0 && m_app.DownState == 0)
         m_app.source.siteMode = SITE_MODE_BOARD;
-    QRect box = m_address->geometry();
-    const int right = box.x() + box.width();
+    // The row's layout gives the address box the album-kind list's room while it is hidden.
     if (m_siteMode->currentIndex() == 0) {
         m_albumKind->clear();
         m_albumKind->addItems(SiteModes::AlbumKindNames());
         m_albumKind->show();
-        box.setLeft(m_albumKind->x() + m_albumKind->width() + kKindGap);
         m_albumKind->setCurrentIndex(0);
     } else {
         m_albumKind->hide();
-        box.setLeft(m_albumKind->x());
     }
-    box.setWidth(right - box.x());
-    m_address->setGeometry(box);
+    m_client->layout()->activate();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -661,7 +732,12 @@ void CAmbrelDlg::OnFind()
     if (!m_findBox) {
         m_findBox = new CDlgFind(this);
         m_findBox->setModal(false);
+        connect(m_findBox, &CDlgFind::findClosed, this, [this] {
+            m_grid->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        });
     }
+    // While the box is open a find selects one row at a time, and so does a click.
+    m_grid->setSelectionMode(QAbstractItemView::SingleSelection);
     m_findBox->SetGrid(m_grid);
     m_findBox->SetMode(1);
     m_findBox->show();
@@ -744,31 +820,110 @@ void CAmbrelDlg::OnChooseFolder()
     QString folder = Prompts().ChooseFolder(this, QStringLiteral("请选择文件保存目录："), ExistingSaveFolder());
     if (folder.isEmpty())
         return;
-    folder = withSeparator(QDir::toNativeSeparators(folder));
-    m_savePath->setEditText(folder);
-    RefreshBoxTexts();
-    RememberSavePath(folder);
+    SetSaveFolder(folder);
 }
 
-void CAmbrelDlg::DropPath(const QString &dropped)
+void CAmbrelDlg::SetSaveFolder(const QString &folder)
 {
-    QString path = QDir::toNativeSeparators(dropped).left(512);
-    if (path.isEmpty())
-        return;
-    const QChar sep = QDir::separator();
-    // A dot after the last separator marks a file: its folder is taken.
-    const qsizetype lastSep = path.lastIndexOf(sep);
-    if (path.lastIndexOf(QLatin1Char('.')) > lastSep)
-        path.truncate(std::max<qsizetype>(lastSep, 0));
-    path = withSeparator(path);
+    const QString path = withSeparator(QDir::toNativeSeparators(folder));
     m_savePath->setEditText(path);
     RefreshBoxTexts();
     RememberSavePath(path); // refuses 400 characters and more, and known paths
 }
 
+namespace {
+
+bool isWebAddress(const QString &text)
+{
+    return text.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
+           text.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+void CAmbrelDlg::OpenTargets(const QStringList &targets)
+{
+    if (m_closing)
+        return;
+    QString address, folder;
+    for (const QString &target : targets) {
+        const QString text = target.trimmed();
+        if (isWebAddress(text)) {
+            if (address.isEmpty())
+                address = text;
+            continue;
+        }
+        const QUrl url(text);
+        const QFileInfo info(url.isLocalFile() ? url.toLocalFile() : text);
+        if (!folder.isEmpty() || text.isEmpty() || !info.exists())
+            continue;
+        folder = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
+    }
+    if (!address.isEmpty()) {
+        if (m_address->isEnabled()) {
+            m_address->setEditText(address);
+            RefreshBoxTexts();
+            ClassifyAddress();
+        } else {
+            m_pendingAddress = address;
+        }
+    }
+    if (!folder.isEmpty()) {
+        if (m_savePath->isEnabled())
+            SetSaveFolder(folder);
+        else
+            m_pendingSaveFolder = folder;
+    }
+}
+
+void CAmbrelDlg::ApplyPendingTargets()
+{
+    QStringList targets;
+    if (m_address->isEnabled() && !m_pendingAddress.isEmpty())
+        targets << std::exchange(m_pendingAddress, QString());
+    if (m_savePath->isEnabled() && !m_pendingSaveFolder.isEmpty())
+        targets << std::exchange(m_pendingSaveFolder, QString());
+    if (!targets.isEmpty())
+        OpenTargets(targets);
+}
+
+void CAmbrelDlg::HandOver(const QStringList &targets)
+{
+    if (m_closing)
+        return;
+    OpenTargets(targets);
+    // Before start-up is done the window shows itself when it is ready.
+    if (!m_startupFinished && !isVisible())
+        return;
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+}
+
+namespace {
+
+// What a drop carries, as OpenTargets takes it: every address or local path, or a web
+// address dragged as text (a link's text from a page).
+QStringList dropTargets(const QMimeData *mime)
+{
+    QStringList targets;
+    for (const QUrl &url : mime->urls()) {
+        if (url.isLocalFile())
+            targets << url.toLocalFile();
+        else if (isWebAddress(url.toString()))
+            targets << url.toString();
+    }
+    if (targets.isEmpty() && mime->hasText() && isWebAddress(mime->text().trimmed()))
+        targets << mime->text().trimmed();
+    return targets;
+}
+
+} // namespace
+
 void CAmbrelDlg::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (event->mimeData()->hasUrls())
+    if (!m_closing && !dropTargets(event->mimeData()).isEmpty())
         event->acceptProposedAction();
     else
         QDialog::dragEnterEvent(event);
@@ -776,13 +931,12 @@ void CAmbrelDlg::dragEnterEvent(QDragEnterEvent *event)
 
 void CAmbrelDlg::dropEvent(QDropEvent *event)
 {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.isEmpty() || m_closing) {
+    const QStringList targets = dropTargets(event->mimeData());
+    if (targets.isEmpty() || m_closing) {
         QDialog::dropEvent(event);
         return;
     }
-    const QUrl &first = urls.first();
-    DropPath(first.isLocalFile() ? first.toLocalFile() : first.toString());
+    OpenTargets(targets);
     event->acceptProposedAction();
 }
 
@@ -859,7 +1013,7 @@ QDialog *CAmbrelDlg::CreateAboutBox()
     box->setObjectName(QStringLiteral("dialog100"));
     box->setWindowTitle(QStringLiteral("关于"));
     auto *icon = new QLabel(box);
-    icon->setPixmap(QPixmap(QStringLiteral(":/corvadin.png")).scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    icon->setPixmap(AppIcon().pixmap(QSize(64, 64), devicePixelRatio()));
     auto *version = new QLabel(kAboutVersion, box);
     version->setObjectName(QStringLiteral("about1014"));
     auto *second = new QLabel(SiteTexts::AboutSecondLine(), box);
@@ -954,6 +1108,10 @@ void CAmbrelDlg::ShowListIdle(int albumCount)
         m_address->setEnabled(true);
         m_thumbs->setEnabled(true);
         ApplyLinkStates();
+        // With albums a download run follows at once; what waits for the boxes waits
+        // for its end, so the run never reads a text it did not start with.
+        if (albumCount == 0)
+            ApplyPendingTargets();
         if (albumCount == 0 && !m_startup.screenshotFile.isEmpty())
             TakeScreenshotAndClose(); // nothing will be downloaded
     });
@@ -1051,6 +1209,7 @@ void CAmbrelDlg::ShowDownloadDone()
         m_savePath->setEnabled(true);
         m_phase->setText(QStringLiteral("下载完毕"));
         m_progress->clear();
+        ApplyPendingTargets();
         if (!m_startup.screenshotFile.isEmpty())
             TakeScreenshotAndClose();
     });
@@ -1262,6 +1421,75 @@ void CAmbrelDlg::StopOnceAPictureHasArrived()
     poll->start(20);
 }
 
+QSize CAmbrelDlg::ClassicSize() const
+{
+    // Dialog base units as Windows measures them: the average width of the 52 Latin
+    // letters, rounded, and the font's height.
+    const QFontMetrics metrics(font());
+    const int letters = metrics.horizontalAdvance(QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"));
+    const int unitX = (letters / 26 + 1) / 2;
+    return QSize(kClassicWidthUnits * unitX / 4, kClassicHeightUnits * metrics.height() / 8);
+}
+
+void CAmbrelDlg::PlaceWindow()
+{
+    const QSettings ini(m_app.profile.optionsFile(), QSettings::IniFormat);
+    const QByteArray saved = ini.value(kGeometryKey).toByteArray();
+    // restoreGeometry() moves a window back onto a screen that has shrunk or gone.
+    if (!m_startup.windowSize.isValid() && !saved.isEmpty() && restoreGeometry(saved))
+        return;
+    QSize size = m_startup.windowSize.isValid() ? m_startup.windowSize : ClassicSize();
+    size = size.expandedTo(minimumSizeHint());
+    if (const QScreen *screen = this->screen()) {
+        // Room for the frame and title bar, whose size is known only once shown.
+        const QRect room = screen->availableGeometry().adjusted(0, 0, -16, -48);
+        if (!m_startup.windowSize.isValid())
+            size = size.boundedTo(room.size()).expandedTo(minimumSizeHint());
+        resize(size);
+        move(room.center() - rect().center());
+        return;
+    }
+    resize(size);
+}
+
+void CAmbrelDlg::SaveWindowPlace()
+{
+    if (!m_startupFinished || !isVisible())
+        return; // never shown: nothing to remember
+    QSettings ini(m_app.profile.optionsFile(), QSettings::IniFormat);
+    ini.setValue(kGeometryKey, saveGeometry());
+}
+
+bool CAmbrelDlg::StopRunning()
+{
+    if (m_closing)
+        return false;
+    if (m_app.ListState == 1) {
+        OnListCommand(); // "终止获取"
+        return true;
+    }
+    if (m_app.DownState == 1 || m_app.DownState == 2) {
+        OnDownloadCommand(); // "终止下载"
+        return true;
+    }
+    if (m_app.ConvertState == 1) {
+        m_app.ConvertState = 2;
+        return true;
+    }
+    return false;
+}
+
+void CAmbrelDlg::keyPressEvent(QKeyEvent *event)
+{
+    // QDialog would close the window on Esc.
+    if (event->matches(QKeySequence::Cancel)) {
+        StopRunning();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
 void CAmbrelDlg::reject()
 {
     // Esc closes the window the same way as the close box.
@@ -1279,6 +1507,14 @@ void CAmbrelDlg::closeEvent(QCloseEvent *event)
             event->ignore();
             return;
         }
+        // A run that is going on is not given up without asking.
+        const bool running = m_app.ListState != 0 || m_app.DownState != 0;
+        if (running && isVisible() &&
+            !Prompts().AskYesNo(this, tr("正在获取或下载相册。要终止并退出吗？"), QStringLiteral("提示"))) {
+            event->ignore();
+            return;
+        }
+        SaveWindowPlace();
         Shutdown();
     }
     QDialog::closeEvent(event);

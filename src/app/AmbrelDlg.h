@@ -22,6 +22,8 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <QSize>
+#include <QStringList>
 #include <QString>
 #include <atomic>
 #include <cstdint>
@@ -92,6 +94,7 @@ public:
         ID_OPT_OPEN = 32812,
         ID_OPT_TAOBAO_DESC = 32814,
         ID_LOGIN_QQ = 32781,
+        ID_SYS_ABOUT = 0x0010, // "关于", the system menu's entry
     };
 
     // What the start-up does besides the usual (command-line options).
@@ -102,6 +105,8 @@ public:
                                 // message it shows) and close
         bool stopWhenDownloading = false; // press "终止下载" once the first picture has arrived
         bool splash = true;
+        QSize windowSize;       // valid: this size instead of the remembered one
+        QStringList targets;    // web addresses and local paths, as OpenTargets takes them
     };
 
     // The AppState is the caller's (constructed with the working folder) and must
@@ -125,7 +130,11 @@ public:
     void OnFilter();           // 1036
     void OnExport();           // 1037
     void OnProductLink();      // 1032
-    void OnAbout();            // 32775
+    void OnAbout();            // 32775 and "关于"
+    void OnHelp();             // 32806, 32773, 32772: the README
+    // The README installed with the program (or the source tree's, run from a build
+    // folder); empty when there is none.
+    static QString ReadmeFile();
     void OnDownloadSettings(); // 32778
     void OnNamingSettings();   // 32779
     // A login-menu entry: opens a login window on the entry's start page. The QQ entry
@@ -143,8 +152,22 @@ public:
     // Option toggle of a settings-menu entry: flips the flag (the TAOBAO pair excludes
     // each other) and saves the settings.
     void ToggleOption(uint16_t flag);
-    // Sets the save folder from a dropped path (first item of a drop).
-    void DropPath(const QString &path);
+    // Web addresses and local paths from a drop, the command line or a second start
+    // (HandOver). The first http(s) address goes into the address box; the first local
+    // path sets the save folder: a folder itself, a file its folder (what the file
+    // system says, never guessed from the name); a path that does not exist is left
+    // alone. A box that is disabled because a run is going on takes its text when the
+    // run ends.
+    void OpenTargets(const QStringList &targets);
+    // A second start of the program handed over its targets: shows and raises the
+    // window and opens them.
+    void HandOver(const QStringList &targets);
+    // Esc: stops a running retrieval, download or thumbnail rebuild as their own
+    // controls would. Idle, it does nothing (the window closes with the close box or
+    // Ctrl+Q, never by a stray Esc). Answers whether something was asked to stop.
+    bool StopRunning();
+    // The classic window size (471 x 323 dialog units of the window's font).
+    QSize ClassicSize() const;
     // Classifies the address box's text into the site-mode list (on every edit and
     // choice), and makes the top row match the site-mode list's selection.
     void ClassifyAddress();
@@ -199,6 +222,7 @@ public Q_SLOTS:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
@@ -210,6 +234,13 @@ private:
     void OnStartupDone();
     void StartupWorker();
     void RememberSavePath(const QString &path);
+    void SetSaveFolder(const QString &folder);
+    // Applies the targets that waited for a run to end.
+    void ApplyPendingTargets();
+    // Size and place: the remembered ones (corvadin.ini), else the classic size fitted
+    // to the screen; saved again when the window closes.
+    void PlaceWindow();
+    void SaveWindowPlace();
     // "相册列表(共%d个)", the caption of an unfiltered list.
     static QString AlbumCountCaption(int albums);
     // Where the folder browser and the export dialog open: the save path, or the nearest
@@ -262,6 +293,8 @@ private:
     QPointer<CLoginProfile> m_loginProfile;
     QPointer<CSplashScreenEx> m_splash;
 
+    QString m_pendingAddress;     // waits for the address box to be enabled again
+    QString m_pendingSaveFolder;  // waits for the save-path box
     bool m_listRunning = false;   // the list-running look is on (links stay disabled)
     bool m_downloadLook = false;  // the downloading look is on ("终止下载")
 

@@ -76,26 +76,6 @@ QString ProductPage()
     return QStringLiteral("https://corvadin.org/");
 }
 
-QString FeedbackPage()
-{
-    return QStringLiteral("https://corvadin.org/feedback");
-}
-
-QString ConsultPage()
-{
-    return QStringLiteral("https://corvadin.org/support");
-}
-
-QString UsagePage()
-{
-    return QStringLiteral("https://corvadin.org/manual");
-}
-
-QString FileToolPage()
-{
-    return QStringLiteral("https://corvadin.org/tools");
-}
-
 QString AboutSecondLine()
 {
     return QStringLiteral("Corvadin 画板下载器");

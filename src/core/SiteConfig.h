@@ -34,9 +34,5 @@ QString NoAlbumChosen();
 QString NoticeLine();
 QString SplashText();
 QString ProductPage();
-QString FeedbackPage();
-QString ConsultPage();
-QString UsagePage();
-QString FileToolPage();
 QString AboutSecondLine();
 } // namespace SiteTexts

@@ -52,6 +52,11 @@ bool IsSuperUser()
     return false;
 }
 
+QString UserId()
+{
+    return qEnvironmentVariable("USERDOMAIN") + QLatin1Char('\\') + qEnvironmentVariable("USERNAME");
+}
+
 #else
 
 bool SetPathTimes(const QString &path, qint64 secondsSince1970)
@@ -73,6 +78,11 @@ bool SetHidden(const QString &)
 bool IsSuperUser()
 {
     return ::geteuid() == 0;
+}
+
+QString UserId()
+{
+    return QString::number(::getuid());
 }
 
 #endif

@@ -20,4 +20,8 @@ bool SetHidden(const QString &path);
 // The login browser's sandbox cannot start as root (e.g. in CI containers).
 bool IsSuperUser();
 
+// Who runs the process, as a text that tells users of one machine apart: the user id on
+// POSIX, the user name on Windows.
+QString UserId();
+
 } // namespace Platform

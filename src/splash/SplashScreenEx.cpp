@@ -16,9 +16,11 @@ CSplashScreenEx::CSplashScreenEx(QWidget *owner)
     setFocusPolicy(Qt::StrongFocus);
 }
 
-void CSplashScreenEx::SetBitmap(const QPixmap &picture, const QColor &key)
+void CSplashScreenEx::SetBitmap(const QPixmap &picture, const QPixmap &sharp, const QColor &key)
 {
     m_picture = picture;
+    m_sharp = sharp;
+    m_sharp.setDevicePixelRatio(2.0);
     setFixedSize(picture.size());
     // MaskInColor: the key's pixels become transparent, everything else stays.
     setMask(picture.createMaskFromColor(key, Qt::MaskInColor));
@@ -81,7 +83,8 @@ void CSplashScreenEx::FadeOutAndDestroy()
 void CSplashScreenEx::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.drawPixmap(0, 0, m_picture);
+    const bool sharp = devicePixelRatio() > 1.0 && m_sharp.size() == 2 * m_picture.size();
+    painter.drawPixmap(0, 0, sharp ? m_sharp : m_picture);
     if (m_text.isEmpty())
         return;
     QFont f = font();

@@ -23,8 +23,10 @@ public:
 
     explicit CSplashScreenEx(QWidget *owner = nullptr);
 
-    // The window's picture; pixels of exactly `key` are cut out of its shape.
-    void SetBitmap(const QPixmap &picture, const QColor &key = QColor(212, 120, 120));
+    // The window's picture; pixels of exactly `key` are cut out of its shape. `sharp`,
+    // when given, is the same picture at twice the size, painted instead on screens of
+    // more than one device pixel per pixel; the shape stays the one of `picture`.
+    void SetBitmap(const QPixmap &picture, const QPixmap &sharp = QPixmap(), const QColor &key = QColor(212, 120, 120));
     // The text line, drawn in white, word-wrapped and vertically centred in rect.
     void SetText(const QString &text);
     void SetTextRect(const QRect &rect) { m_textRect = rect; }
@@ -45,6 +47,7 @@ protected:
 
 private:
     QPixmap m_picture;
+    QPixmap m_sharp; // twice the size, device pixel ratio 2
     QString m_text;
     QRect m_textRect{QPoint(30, 50), QPoint(291, 160)};
     QPointer<QPropertyAnimation> m_fade;

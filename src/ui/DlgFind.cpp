@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QHideEvent>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -113,7 +114,13 @@ void CDlgFind::reject()
 {
     // Find mode: only hidden, the same box serves the next search.
     QDialog::reject();
-    if (mode == 1)
+}
+
+void CDlgFind::hideEvent(QHideEvent *event)
+{
+    QDialog::hideEvent(event);
+    // However it was hidden: "×", Esc, or the window (filter, thumbnails, closing).
+    if (mode == 1 && !event->spontaneous())
         Q_EMIT findClosed();
 }
 

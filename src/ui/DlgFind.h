@@ -33,10 +33,12 @@ public:
     void reject() override;
 
 Q_SIGNALS:
-    // Find mode's "×" hid the box (the window restores multi-selection on the grid).
+    // The find box was hidden ("×", Esc, or by its window): the window lets the grid
+    // select several rows again.
     void findClosed();
 
 protected:
+    void hideEvent(QHideEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;

@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <QItemSelectionModel>
 #include <QPixmap>
+#include <QRegularExpression>
 #include <QStyledItemDelegate>
 
 #include <algorithm>
@@ -73,6 +74,7 @@ void CMyGridCtrl::SetupColumns(bool thumbMode, int thumbWidth, int thumbsPerRow)
         setIconSize(QSize(THUMB_WIDTH, THUMB_HEIGHT));
         for (int col = 0; col < thumbsPerRow; ++col) {
             setColumnHidden(col, false);
+            horizontalHeader()->setSectionResizeMode(col, QHeaderView::Interactive);
             setColumnWidth(col, thumbWidth + 2 * CELL_MARGIN);
         }
     } else {
@@ -85,6 +87,8 @@ void CMyGridCtrl::SetupColumns(bool thumbMode, int thumbWidth, int thumbsPerRow)
             setColumnWidth(col, LIST_COLUMNS[col].width);
             // Width 0 would be raised to the header's minimum; hide the spare columns.
             setColumnHidden(col, LIST_COLUMNS[col].width == 0);
+            // The name takes whatever width the window gives the grid.
+            horizontalHeader()->setSectionResizeMode(col, col == NAME_COLUMN ? QHeaderView::Stretch : QHeaderView::Interactive);
         }
     }
     scrollToTop();
@@ -264,21 +268,28 @@ bool CMyGridCtrl::ExportCsv(const QString &startFolder)
     return ExportCsvTo(path);
 }
 
+QString CMyGridCtrl::CsvField(const QString &text)
+{
+    // RFC 4180: a field with a comma, a quote or a line break goes in quotes, its quotes
+    // doubled; any other field stays as it is.
+    static const QRegularExpression special(QStringLiteral("[,\"\r\n]"));
+    if (!text.contains(special))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
 bool CMyGridCtrl::ExportCsvTo(const QString &path) const
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    // Row 0 is never written: in list mode it is the header, in thumbnail mode this
-    // skips the first row of thumbnails (kept as the program always did).
-    for (int row = 1; row < RowCount(); ++row) {
+    // Album rows only: list mode leaves out its header row, thumbnail mode has none.
+    for (int row = m_fixedRows; row < RowCount(); ++row) {
         QString line;
         for (int col = 0; col < columnCount(); ++col) {
-            QString text = CellText(row, col);
-            text.remove(QLatin1Char('\''));
-            text.replace(QLatin1String("\""), QLatin1String("\"\""));
-            text.replace(QLatin1String(","), QLatin1String("','"));
-            line += text;
+            line += CsvField(CellText(row, col));
             line += QLatin1Char(',');
         }
         QByteArray bytes = ToGbk(line);

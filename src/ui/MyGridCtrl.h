@@ -24,6 +24,8 @@ public:
     static constexpr int THUMB_HEIGHT = 120;
     static constexpr int THUMBS_PER_ROW = 6;
     static constexpr int CELL_MARGIN = 8;
+    // List mode: the name column (575 pixels in the classic window) stretches with the grid.
+    static constexpr int NAME_COLUMN = 1;
 
     explicit CMyGridCtrl(QWidget *parent = nullptr);
 
@@ -68,10 +70,13 @@ public:
     // Row of the current cell, -1 when none.
     int FocusRow() const;
 
-    // Asks for a file (the dialog opens in startFolder) and writes rows 1.. as GBK CSV;
-    // false when cancelled or not written.
+    // Asks for a file (the dialog opens in startFolder) and writes every album row (not
+    // the header) as GBK CSV, CR LF, each field followed by a comma; false when
+    // cancelled or not written.
     bool ExportCsv(const QString &startFolder = QString());
     bool ExportCsvTo(const QString &path) const;
+    // One CSV field: quoted (quotes doubled) when it holds a comma, a quote or a line break.
+    static QString CsvField(const QString &text);
 
 private:
     QTableWidgetItem *ItemAt(int row, int col) const;

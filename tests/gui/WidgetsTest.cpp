@@ -272,11 +272,18 @@ TEST_F(GridTest, ListModeHasTheHeaderRowAndSixColumns)
     EXPECT_EQ(grid.RowCount(), 1);
     ASSERT_EQ(grid.columnCount(), 6);
     const QStringList headers{"序号", "名称", "数量", "备注", "", ""};
-    const int widths[] = {50, 575, 50, 100};
     for (int col = 0; col < 6; ++col)
         EXPECT_EQ(grid.CellText(0, col), headers[col]);
-    for (int col = 0; col < 4; ++col)
-        EXPECT_EQ(grid.columnWidth(col), widths[col]);
+    // The name takes the room the other columns leave, whatever the grid's width.
+    grid.show();
+    for (int width : {900, 500}) {
+        grid.resize(width, 300);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(grid.columnWidth(0), 50);
+        EXPECT_EQ(grid.columnWidth(2), 50);
+        EXPECT_EQ(grid.columnWidth(3), 100);
+        EXPECT_EQ(grid.columnWidth(1), grid.viewport()->width() - 200) << width;
+    }
     EXPECT_TRUE(grid.isColumnHidden(4) && grid.isColumnHidden(5));
     EXPECT_EQ(grid.selectionBehavior(), QAbstractItemView::SelectRows);
 
@@ -371,9 +378,9 @@ TEST_F(GridTest, FindText)
     EXPECT_EQ(prompts.messages, QStringList{"关键字不能为空"});
 }
 
-TEST_F(GridTest, ExportWritesGbkLinesFromRowOne)
+TEST_F(GridTest, ExportWritesGbkLinesOfEveryAlbumRowQuotingWhatNeedsIt)
 {
-    FillList({"a,b", "it's \"x\"", "画板"});
+    FillList({"a,b", "it's \"x\"", "画板", "two\nlines", "plain 'quoted'"});
     Sandbox sandbox;
     prompts.savePath = sandbox.file(QStringLiteral("albums.csv"));
     ASSERT_TRUE(grid.ExportCsv());
@@ -383,9 +390,13 @@ TEST_F(GridTest, ExportWritesGbkLinesFromRowOne)
     QStringDecoder gbk("GBK");
     ASSERT_TRUE(gbk.isValid());
     const QString text = gbk.decode(bytes);
-    EXPECT_EQ(text, QStringLiteral("0001,a','b,  20,,,,\r\n"
-                                   "0002,its \"\"x\"\",  20,,,,\r\n"
-                                   "0003,画板,  20,,,,\r\n"));
+    // A spreadsheet reads each name back whole: apostrophes stay, a comma, a quote or a
+    // line break puts the field in quotes.
+    EXPECT_EQ(text, QStringLiteral("0001,\"a,b\",  20,,,,\r\n"
+                                   "0002,\"it's \"\"x\"\"\",  20,,,,\r\n"
+                                   "0003,画板,  20,,,,\r\n"
+                                   "0004,\"two\nlines\",  20,,,,\r\n"
+                                   "0005,plain 'quoted',  20,,,,\r\n"));
     EXPECT_TRUE(bytes.contains(QByteArray("\xbb\xad\xb0\xe5"))) << "画板 in GBK";
 
     prompts.savePath.clear();
@@ -394,16 +405,17 @@ TEST_F(GridTest, ExportWritesGbkLinesFromRowOne)
     EXPECT_FALSE(QFile::exists(sandbox.file(QStringLiteral("missing"))));
 }
 
-TEST_F(GridTest, ExportInThumbnailModeSkipsTheFirstRowOfThumbnails)
+TEST_F(GridTest, ExportInThumbnailModeStartsAtTheFirstRowOfThumbnails)
 {
     grid.SetupColumns(true);
     for (int row = 0; row < 2; ++row) {
         grid.AppendRow(130);
         grid.SetCell(row, 0, QString::asprintf("%d.x", row * 6 + 1), row * 6);
     }
+    grid.SetCell(0, 1, QStringLiteral("2.y,z"), 1);
     Sandbox sandbox;
     ASSERT_TRUE(grid.ExportCsvTo(sandbox.file(QStringLiteral("t.csv"))));
-    EXPECT_EQ(sandbox.read(QStringLiteral("t.csv")), QByteArray("7.x,,,,,,\r\n"));
+    EXPECT_EQ(sandbox.read(QStringLiteral("t.csv")), QByteArray("1.x,\"2.y,z\",,,,,\r\n7.x,,,,,,\r\n"));
 }
 
 // ---------------------------------------------------------------------------------

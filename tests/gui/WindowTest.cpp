@@ -23,6 +23,7 @@
 #include <QComboBox>
 #include <QDirIterator>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
@@ -31,7 +32,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPalette>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTest>
 #include <QTimer>
@@ -173,6 +176,17 @@ protected:
         return bytes;
     }
 
+    // Albums in the list (without a retrieval), shown in the grid.
+    void ShowAlbums(std::initializer_list<const char *> names)
+    {
+        for (const char *name : names) {
+            ST_PERLISTRECORD r;
+            r.strName = QString::fromUtf8(name);
+            AddAlbumRecord(app->albums, r);
+        }
+        RebuildAlbumRows(*app, *window);
+    }
+
     // A board whose pictures take seconds to arrive, for stopping and closing mid-run.
     void AddSlowBoard()
     {
@@ -202,7 +216,7 @@ TEST_F(WindowTest, StartupShowsTheWindowReadyWithItsInitialLook)
     EXPECT_TRUE(ctl(1013)->isVisible());
     EXPECT_EQ(combo(1002)->currentIndex(), 18);
     EXPECT_FALSE(ctl(1035)->isVisible());
-    EXPECT_EQ(ctl(1001)->x(), ctl(1035)->x()); // the address box takes the freed room
+    EXPECT_LE(ctl(1001)->x(), ctl(1035)->x()); // the address box takes the freed room
     EXPECT_EQ(text(1004), QStringLiteral("获取相册"));
     EXPECT_TRUE(button(1004)->isDefault());
     EXPECT_EQ(text(1005), QStringLiteral("下载"));
@@ -215,10 +229,88 @@ TEST_F(WindowTest, StartupShowsTheWindowReadyWithItsInitialLook)
     CMyGridCtrl *grid = ctl<CMyGridCtrl>(1003);
     ASSERT_NE(grid, nullptr);
     EXPECT_EQ(grid->CellText(0, 1), QStringLiteral("名称"));
-    EXPECT_EQ(grid->columnWidth(1), 575);
-    EXPECT_GE(grid->viewport()->width(), 50 + 575 + 50 + 100); // every visible column fits
+    // The classic size, in the window's own font: the name column takes the room.
+    // The name column takes the room the window leaves it.
+    EXPECT_EQ(grid->columnWidth(1), grid->viewport()->width() - (50 + 50 + 100));
+    EXPECT_GE(grid->columnWidth(1), 400);
     // The splash is gone once the window shows.
     EXPECT_TRUE(waitFor([&] { return window->findChild<CSplashScreenEx *>() == nullptr; }, 2s));
+}
+
+TEST_F(WindowTest, TheWindowFitsTheScreenAndKeepsItsSizeAndPlace)
+{
+    Start();
+    // The classic size in the window's own font, cut to the screen (the offscreen screen
+    // is 800 pixels wide, less than the classic width), never below what the layout needs.
+    const QRect screen = window->screen()->availableGeometry();
+    const QSize classic = window->ClassicSize();
+    EXPECT_GT(classic.width(), screen.width() - 16);
+    EXPECT_EQ(window->size(), classic.boundedTo(screen.size() - QSize(16, 48)).expandedTo(window->minimumSizeHint()));
+    EXPECT_TRUE(screen.contains(window->geometry())) << "the bottom is on the screen";
+    // Small enough for a 1366 x 768 screen at 125 % (1093 x 614, less panels and frame).
+    EXPECT_LE(window->minimumSizeHint().width(), 1000);
+    EXPECT_LE(window->minimumSizeHint().height(), 480);
+
+    // Resizable, and the size and place come back at the next start.
+    window->resize(640, 480);
+    window->move(30, 40);
+    const QRect chosen = window->geometry();
+    EXPECT_EQ(chosen.size(), QSize(640, 480));
+    EXPECT_TRUE(window->close());
+    window = std::make_unique<CAmbrelDlg>(*app);
+    app->ready = 0;
+    Start();
+    EXPECT_EQ(window->geometry(), chosen);
+
+    // --window-size wins over what was kept.
+    EXPECT_TRUE(window->close());
+    window = std::make_unique<CAmbrelDlg>(*app);
+    app->ready = 0;
+    CAmbrelDlg::Startup startup;
+    startup.splash = false;
+    startup.windowSize = QSize(700, 500);
+    window->Initialise(startup);
+    ASSERT_TRUE(waitFor([&] { return window->StartupFinished() && window->isVisible(); }, 5s));
+    EXPECT_EQ(window->size(), QSize(700, 500));
+}
+
+TEST_F(WindowTest, EveryTextStaysReadableOnADarkTheme)
+{
+    // A dark palette as dark desktop themes give one.
+    const QPalette before = QApplication::palette();
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(45, 45, 48));
+    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    dark.setColor(QPalette::Button, QColor(60, 60, 64));
+    dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+    dark.setColor(QPalette::Link, QColor(120, 180, 255));
+    QApplication::setPalette(dark);
+    Start();
+    window->SetPhaseText(QStringLiteral("下载完毕"));
+    QCoreApplication::processEvents();
+
+    // No widget sets a colour of its own; the theme's palette decides.
+    for (QWidget *w : window->findChildren<QWidget *>()) {
+        const QString sheet = w->styleSheet();
+        EXPECT_FALSE(sheet.contains(QRegularExpression(QStringLiteral("color\\s*:\\s*(?!palette)"))))
+            << w->objectName().toStdString() << ": " << sheet.toStdString();
+    }
+    // And what they draw stands out from the window's background.
+    const int background = dark.color(QPalette::Window).lightness();
+    for (int id : {1013, 1009, 1034, 1032}) {
+        const QImage shot = ctl(id)->grab().toImage();
+        int contrast = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                contrast = std::max(contrast, std::abs(QColor(shot.pixel(x, y)).lightness() - background));
+        EXPECT_GT(contrast, 100) << id;
+    }
+    if (!qEnvironmentVariableIsEmpty("CORVADIN_SHOT_DIR"))
+        window->grab().save(qEnvironmentVariable("CORVADIN_SHOT_DIR") + QStringLiteral("/dark.png"));
+    window->close();
+    QApplication::setPalette(before);
 }
 
 TEST_F(WindowTest, SplashCutsOutTheColourKeyAndShowsItsText)
@@ -233,6 +325,21 @@ TEST_F(WindowTest, SplashCutsOutTheColourKeyAndShowsItsText)
     EXPECT_FALSE(shape.contains(QPoint(0, 0)));              // corner: colour key
     EXPECT_TRUE(shape.contains(splash->rect().center()));   // the board itself
     ASSERT_TRUE(waitFor([&] { return app->ready == 1 && window->isVisible(); }, 5s));
+
+    // Sharp at 200 %: the splash has a picture at twice the size, with no pixel of the
+    // colour key inside the shape it is painted into; the icon scales (SVG).
+    const QImage normal(QStringLiteral(":/splash.png"));
+    const QImage sharp(QStringLiteral(":/splash@2x.png"));
+    ASSERT_EQ(sharp.size(), 2 * normal.size());
+    const QColor key(212, 120, 120);
+    int keyInside = 0;
+    for (int y = 0; y < normal.height(); ++y)
+        for (int x = 0; x < normal.width(); ++x)
+            if (QColor(normal.pixel(x, y)) != key)
+                for (int d = 0; d < 4; ++d)
+                    keyInside += QColor(sharp.pixel(2 * x + d % 2, 2 * y + d / 2)) == key;
+    EXPECT_EQ(keyInside, 0);
+    EXPECT_EQ(window->windowIcon().actualSize(QSize(512, 512)), QSize(512, 512));
 }
 
 TEST_F(WindowTest, ClipboardTextPrefillsTheAddressBox)
@@ -478,6 +585,15 @@ TEST_F(WindowTest, ClosingDuringARunStopsAndJoinsEverything)
     button(1004)->click();
     ASSERT_TRUE(waitFor([&] { return text(1005) == QStringLiteral("终止下载") && app->bWorkersBusy == 1; }, 10s));
 
+    // Asked first; No keeps the window and the run.
+    prompts.answerYes = false;
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(prompts.questions, QStringList{QStringLiteral("提示|正在获取或下载相册。要终止并退出吗？")});
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->IsClosing());
+    EXPECT_EQ(app->DownState, 1);
+
+    prompts.answerYes = true;
     EXPECT_TRUE(window->close());
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(window->IsClosing());
@@ -507,7 +623,9 @@ TEST_F(WindowTest, ClosingDuringARetrievalReturns)
             std::this_thread::sleep_for(10ms);
         site->releaseRequests();
     });
+    prompts.answerYes = true;
     window->close();
+    EXPECT_EQ(prompts.questions.size(), 1);
     const bool returnedWhileHeld = site->heldRequests() == 1;
     closed = true;
     releaser.join();
@@ -545,6 +663,7 @@ TEST_F(WindowTest, AddressBoxClassifiesAsTheUserTypes)
     };
     QComboBox *address = combo(1001);
     QWidget *kinds = ctl(1035);
+    const int right = address->x() + address->width();
     for (const auto &c : cases) {
         address->lineEdit()->clear();
         QTest::keyClicks(address->lineEdit(), c.address);
@@ -552,11 +671,11 @@ TEST_F(WindowTest, AddressBoxClassifiesAsTheUserTypes)
         EXPECT_EQ(kinds->isVisible(), c.kind >= 0) << c.address.toStdString();
         if (c.kind >= 0) {
             EXPECT_EQ(combo(1035)->currentIndex(), c.kind) << c.address.toStdString();
-            EXPECT_EQ(address->x(), kinds->x() + kinds->width() + 3);
+            EXPECT_GT(address->x(), kinds->x() + kinds->width());
         } else {
-            EXPECT_EQ(address->x(), kinds->x());
+            EXPECT_LE(address->x(), kinds->x()); // the address box takes the list's room
         }
-        EXPECT_EQ(address->x() + address->width(), 696); // the right edge stays
+        EXPECT_EQ(address->x() + address->width(), right); // the right edge stays
     }
     EXPECT_EQ(app->source.siteMode, SITE_MODE_BOARD);
 }
@@ -645,8 +764,9 @@ TEST_F(WindowTest, TaobaoOptionsExcludeEachOther)
 TEST_F(WindowTest, MenusHoldEveryEntryWithItsId)
 {
     Start();
-    const QStringList popups = {QStringLiteral("<登录>"), QStringLiteral("<设置>"), QStringLiteral("<导入/导出>"),
-                                QStringLiteral("<辅助功能>"), QString(13, QLatin1Char(' ')), QStringLiteral("<帮助>")};
+    // Each menu opens with Alt and its letter.
+    const QStringList popups = {QStringLiteral("<登录>(&L)"), QStringLiteral("<设置>(&S)"), QStringLiteral("<导入/导出>(&I)"),
+                                QStringLiteral("<辅助功能>(&T)"), QString(13, QLatin1Char(' ')), QStringLiteral("<帮助>(&H)")};
     QStringList shown;
     for (QAction *a : window->MenuBar()->actions())
         shown << a->text();
@@ -661,11 +781,23 @@ TEST_F(WindowTest, MenusHoldEveryEntryWithItsId)
         ASSERT_NE(menuEntry(id), nullptr) << id;
         EXPECT_TRUE(menuEntry(id)->isEnabled()) << id;
     }
-    EXPECT_EQ(menuEntry(32775)->text(), QStringLiteral("版本信息"));
+    EXPECT_EQ(menuEntry(32775)->text(), QStringLiteral("版本信息(&V)"));
 
-    menuEntry(32772)->trigger();
-    menuEntry(32811)->trigger(); // no action
-    EXPECT_EQ(prompts.opened, QStringList{SiteTexts::FeedbackPage()});
+    // The help entries open the README (here the source tree's); the entries that would
+    // do nothing are disabled.
+    const QString readme = CAmbrelDlg::ReadmeFile();
+    ASSERT_FALSE(readme.isEmpty());
+    EXPECT_TRUE(QFileInfo(readme).isFile());
+    for (int id : {32806, 32773, 32772})
+        menuEntry(id)->trigger();
+    EXPECT_EQ(prompts.opened, QStringList(3, readme));
+    for (int id : {32809, 32810, 32811, 32807})
+        EXPECT_FALSE(menuEntry(id)->isEnabled()) << id;
+    // "关于" of the system menu sits in the help menu, beside "版本信息".
+    QAction *aboutEntry = menuEntry(CAmbrelDlg::ID_SYS_ABOUT);
+    ASSERT_NE(aboutEntry, nullptr);
+    EXPECT_EQ(QString(aboutEntry->text()).remove(QStringLiteral("(&A)")), QStringLiteral("关于"));
+    EXPECT_EQ(aboutEntry->menuRole(), QAction::AboutRole);
 
     std::unique_ptr<QDialog> about(window->CreateAboutBox());
     EXPECT_EQ(about->windowTitle(), QStringLiteral("关于"));
@@ -716,35 +848,142 @@ TEST_F(WindowTest, ThumbnailToggleDuringARebuild)
     EXPECT_LT(grid->RowCount(), 51);
 }
 
-TEST_F(WindowTest, DroppedItemsSetTheSaveFolder)
+// Sends a drag and a drop of `mime` to the window; answers whether both were taken.
+bool Drop(QWidget *window, const QMimeData &mime)
+{
+    QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &drop);
+    return drop.isAccepted();
+}
+
+TEST_F(WindowTest, DroppedFoldersAndFilesSetTheSaveFolder)
 {
     Start();
     const QString base = sandbox.path();
     const QChar sep = QDir::separator();
+    QDir().mkpath(base + QStringLiteral("pics"));
+    QDir().mkpath(base + QStringLiteral("pics.old"));
+    sandbox.write(QStringLiteral("pics/a.jpg"), "x");
+    sandbox.write(QStringLiteral("notes"), "x");
     const struct {
         QString dropped;
         QString expected;
     } cases[] = {
-        {base + QStringLiteral("pics") + sep + QStringLiteral("a.jpg"), base + QStringLiteral("pics") + sep},
-        {base + QStringLiteral("pics.old"), base},                       // a dot: taken as a file
-        {base + QStringLiteral("photos"), base + QStringLiteral("photos") + sep},
+        {base + QStringLiteral("pics") + sep + QStringLiteral("a.jpg"), base + QStringLiteral("pics") + sep}, // a file: its folder
+        {base + QStringLiteral("pics.old"), base + QStringLiteral("pics.old") + sep}, // a folder, dot or not
+        {base + QStringLiteral("notes"), base},                                      // a file without a dot
     };
     for (const auto &c : cases) {
         QMimeData mime;
         mime.setUrls({QUrl::fromLocalFile(c.dropped)});
-        QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(window.get(), &enter);
-        EXPECT_TRUE(enter.isAccepted());
-        QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(window.get(), &drop);
-        EXPECT_TRUE(drop.isAccepted());
+        EXPECT_TRUE(Drop(window.get(), mime)) << c.dropped.toStdString();
         EXPECT_EQ(text(1000), c.expected) << c.dropped.toStdString();
         EXPECT_EQ(FieldText(app->settings.SavePathHistory[0]), c.expected);
         EXPECT_TRUE(ctl<CComboBox2>(1000)->ItemTexts().contains(c.expected));
     }
     ST_SOFTDATA stored{};
     LoadSettings(stored, work);
-    EXPECT_EQ(FieldText(stored.SavePathHistory[0]), base + QStringLiteral("photos") + sep);
+    EXPECT_EQ(FieldText(stored.SavePathHistory[0]), base);
+
+    // A path that is not there leaves the save folder alone.
+    QMimeData gone;
+    gone.setUrls({QUrl::fromLocalFile(base + QStringLiteral("gone") + sep + QStringLiteral("b.jpg"))});
+    Drop(window.get(), gone);
+    EXPECT_EQ(text(1000), base);
+}
+
+TEST_F(WindowTest, DroppedWebAddressesGoToTheAddressBox)
+{
+    Start();
+    const QString board = site->boardUrl(QStringLiteral("11"));
+    const QString before = text(1000);
+    // As a link (a browser's drag) and as text (a selected address).
+    QMimeData link;
+    link.setUrls({QUrl(board)});
+    link.setText(board);
+    EXPECT_TRUE(Drop(window.get(), link));
+    EXPECT_EQ(text(1001), board);
+    EXPECT_EQ(text(1000), before) << "a web address is never a save folder";
+    EXPECT_EQ(combo(1002)->currentIndex(), SITE_MODE_BOARD); // classified as typed
+
+    const QString other = QStringLiteral("https://") + site->hostPort() + QStringLiteral("/boards/99/");
+    QMimeData plain;
+    plain.setText(QStringLiteral("  ") + other + QStringLiteral("\n"));
+    EXPECT_TRUE(Drop(window.get(), plain));
+    EXPECT_EQ(text(1001), other);
+
+    // Other text is not taken.
+    QMimeData words;
+    words.setText(QStringLiteral("just some words"));
+    EXPECT_FALSE(Drop(window.get(), words));
+    EXPECT_EQ(text(1001), other);
+}
+
+TEST_F(WindowTest, EscStopsWhatRunsAndOtherwiseKeepsTheWindow)
+{
+    Start(site->boardUrl(QStringLiteral("11")));
+    // Idle: nothing to stop, and the window stays.
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    QTest::keyClick(ctl(1001), Qt::Key_Escape); // from the address box as well
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->IsClosing());
+    EXPECT_TRUE(prompts.questions.isEmpty());
+
+    // During a download: "终止下载".
+    AddSlowBoard();
+    combo(1001)->setEditText(site->boardUrl(QStringLiteral("31")));
+    button(1004)->click();
+    ASSERT_TRUE(waitFor([&] { return text(1005) == QStringLiteral("终止下载") && app->bWorkersBusy == 1; }, 10s));
+    QTest::keyClick(ctl(1003), Qt::Key_Escape);
+    ASSERT_TRUE(waitPhase(QStringLiteral("已终止下载"), 10s)) << text(1009).toStdString();
+    EXPECT_TRUE(app->Summary().stopped);
+    EXPECT_TRUE(window->isVisible());
+
+    // During a retrieval (its board page held at the site): "终止获取".
+    site->holdRequests(QStringLiteral("/boards/31/"));
+    button(1004)->click();
+    ASSERT_TRUE(waitFor([&] { return site->heldRequests() == 1 && text(1004) == QStringLiteral("终止获取"); }, 5s));
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    ASSERT_TRUE(waitPhase(QStringLiteral("已终止获取"), 5s)) << text(1009).toStdString();
+    EXPECT_TRUE(window->isVisible());
+    site->releaseRequests();
+}
+
+TEST_F(WindowTest, CtrlFOpensTheFindBoxWhichSelectsOneRowAtATime)
+{
+    Start();
+    ShowAlbums({"cats", "dogs", "cats and dogs"});
+    CMyGridCtrl *grid = ctl<CMyGridCtrl>(1003);
+    EXPECT_EQ(grid->selectionMode(), QAbstractItemView::ExtendedSelection);
+
+    QTest::keySequence(window.get(), QKeySequence::Find);
+    ASSERT_NE(window->FindBox(), nullptr);
+    EXPECT_TRUE(window->FindBox()->isVisible());
+    EXPECT_EQ(grid->selectionMode(), QAbstractItemView::SingleSelection);
+    // A click that would extend the selection picks one row while the box is open.
+    grid->selectRow(0);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      grid->visualRect(grid->model()->index(2, 1)).center());
+    EXPECT_EQ(grid->selectionModel()->selectedRows().size(), 1);
+
+    // "×" gives the grid its several rows back.
+    window->FindBox()->findChild<QPushButton *>(QStringLiteral("button1699"))->click();
+    EXPECT_FALSE(window->FindBox()->isVisible());
+    EXPECT_EQ(grid->selectionMode(), QAbstractItemView::ExtendedSelection);
+    // So does the thumbnail view, which hides the box.
+    QTest::keySequence(window.get(), QKeySequence::Find);
+    EXPECT_EQ(grid->selectionMode(), QAbstractItemView::SingleSelection);
+    ctl<QCheckBox>(1014)->click();
+    EXPECT_FALSE(window->FindBox()->isVisible());
+    EXPECT_EQ(grid->selectionMode(), QAbstractItemView::ExtendedSelection);
+    ASSERT_TRUE(waitFor([&] { return app->ConvertState == 0; }, 10s));
+    // Ctrl+F finds nothing to open in the thumbnail view.
+    QTest::keySequence(window.get(), QKeySequence::Find);
+    EXPECT_FALSE(window->FindBox()->isVisible());
 }
 
 TEST_F(WindowTest, FolderAndExportDialogsOpenInTheSavePath)
@@ -786,12 +1025,7 @@ TEST_F(WindowTest, ChosenFolderAlreadyInTheHistoryLeavesItAlone)
 TEST_F(WindowTest, FilterRebuildsOnlyMatchingRows)
 {
     Start();
-    for (const char *name : {"cats", "dogs", "cats and dogs"}) {
-        ST_PERLISTRECORD r;
-        r.strName = QString::fromUtf8(name);
-        AddAlbumRecord(app->albums, r);
-    }
-    RebuildAlbumRows(*app, *window);
+    ShowAlbums({"cats", "dogs", "cats and dogs"});
     CMyGridCtrl *grid = ctl<CMyGridCtrl>(1003);
     ASSERT_EQ(grid->RowCount(), 4);
 
