@@ -669,8 +669,7 @@ void CAmbrelDlg::WaitForRebuild()
 {
     // The rebuild thread may be waiting for the GUI thread (GridAppendRow), so wait by
     // serving events, never by joining a running thread.
-    if (m_app.ConvertState != 0) {
-        m_app.ConvertState = 2;
+    if (RequestStop(m_app.ConvertState, 2)) {
         while (m_app.ConvertState != 0)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
@@ -688,8 +687,10 @@ void CAmbrelDlg::OnThumbToggle()
         return;
     }
     if (m_app.ConvertState != 0) {
+        // The rebuild may have ended while the question was open: then there is nothing
+        // left to stop.
         if (Prompts().AskYesNo(this, QStringLiteral("模式转换未完成,是否中断?"), QStringLiteral("提示")))
-            m_app.ConvertState = 2;
+            RequestStop(m_app.ConvertState, 2);
         m_thumbs->setChecked(!m_thumbs->isChecked()); // undo the click
         return;
     }
@@ -1069,10 +1070,12 @@ void CAmbrelDlg::OnDownloadCommand()
 {
     if (m_closing)
         return;
-    // "终止下载" pressed just as the run ended (its done look still queued) is a late
-    // stop, not a new run.
-    if (m_downloadLook && m_app.DownState == 0)
+    // The button reads "终止下载": a stop, also when the run has just ended (its done
+    // look still queued), never a new run.
+    if (m_downloadLook) {
+        StopDownload(m_app);
         return;
+    }
     RefreshBoxTexts();
     DownloadCommand(m_app, *this);
 }

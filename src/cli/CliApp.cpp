@@ -406,8 +406,8 @@ public:
             if (list.joinable())
                 list.join();
         }
-        if (m_stopped && m_app.DownState != 0)
-            DownloadCommand(m_app, m_services);
+        if (m_stopped)
+            StopDownload(m_app);
         while (m_app.DownState != 0)
             tick();
         JoinFinished(m_app);
@@ -441,7 +441,7 @@ private:
         m_stopped = true;
         m_services.ShowMessage(QStringLiteral("stopping (press Ctrl-C again to quit at once)"));
         if (m_app.DownState != 0)
-            DownloadCommand(m_app, m_services); // a stop request
+            StopDownload(m_app);
         else
             m_app.bQuit = true; // the retrieval's requests end now
     }

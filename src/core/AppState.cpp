@@ -8,6 +8,22 @@
 
 #include <algorithm>
 
+bool RequestStop(std::atomic<uint8_t> &state, uint8_t stop)
+{
+    uint8_t now = state;
+    while (now != 0 && now != stop && !state.compare_exchange_weak(now, stop)) {
+    }
+    return now != 0;
+}
+
+bool SetUnlessStopped(std::atomic<uint8_t> &state, uint8_t to, uint8_t stop)
+{
+    uint8_t now = state;
+    while (now != stop && !state.compare_exchange_weak(now, to)) {
+    }
+    return now != stop;
+}
+
 AppState::AppState(const Profile &profile) : profile(profile)
 {
     site = SiteConfig::Load(profile.siteFile());

@@ -3,10 +3,11 @@
 // list of the current album and the worker pool's state. One instance per program
 // (tests make as many as they like); the window and the CLI own it.
 //
-// Threads: the state bytes are atomics with one writer at a time (see RunControl.h);
-// the settings image is guarded by settingsMutex; AlbumList and DownloadList guard
-// themselves. SourceState and strLastPicture belong to the run thread that is active
-// (list thread, then download-run thread), which never overlap on them.
+// Threads: the state bytes are atomics that change as RequestStop and SetUnlessStopped
+// below say, so no change ever clears a pending stop; the settings image is guarded by
+// settingsMutex; AlbumList and DownloadList guard themselves. SourceState and
+// strLastPicture belong to the run thread that is active (list thread, then
+// download-run thread), which never overlap on them.
 #pragma once
 
 #include "core/AlbumList.h"
@@ -48,6 +49,17 @@ struct NetTimings {
     uint32_t retryAfterMaxMs = 120000; // longest Retry-After waited for; beyond it the
                                        // request fails instead of hanging
 };
+
+// How the run-state bytes (ListState, DownState, ConvertState) change, so that a stop
+// request is never lost. Any thread.
+// - RequestStop turns a busy byte into `stop`. An idle byte (0) stays idle: a stop that
+//   meets the end of its thread leaves nothing behind, since that thread will never come
+//   to clear it. Answers whether the byte holds the stop now.
+// - SetUnlessStopped sets `to` unless the byte holds `stop`, which then stays. Answers
+//   whether it set `to`.
+// Only the thread behind a byte takes it back to 0, when it ends.
+bool RequestStop(std::atomic<uint8_t> &state, uint8_t stop);
+bool SetUnlessStopped(std::atomic<uint8_t> &state, uint8_t to, uint8_t stop);
 
 class AppState {
 public:
@@ -101,7 +113,9 @@ public:
     std::atomic<uint8_t> bThumbMode{0};   // 1 thumbnail view
     std::atomic<bool> bQuit{false};       // the program is closing: every request aborts
 
-    // Worker pool state.
+    // Worker pool state. bStopWorkers belongs to the run: a command that starts a run
+    // clears it, a stop sets it, and the pool never writes it, so a stop that comes before
+    // the pool has started holds.
     std::atomic<uint8_t> bStopWorkers{0};
     std::atomic<uint8_t> bWorkersBusy{0};
     std::atomic<uint32_t> nDoneCount{0};

@@ -25,7 +25,6 @@ QString progressText(uint32_t done, int total)
 
 std::thread StartDownPicFunc(AppState &app, WindowServices &w)
 {
-    app.bStopWorkers = 0;
     DownloadBatch batch{app.downloads.addresses, app.downloads.fileNames, app.downloads.headers,
                         app.downloads.folder()};
     try {

@@ -1,13 +1,14 @@
 // The download worker pool of one album.
 //
-// StartDownPicFunc (on the download-run thread) clears the stop flag, takes a snapshot
-// of the DownloadList and starts the coordinator DownPicFunc, which runs up to
+// StartDownPicFunc (on the download-run thread) takes a snapshot of the DownloadList
+// and starts the coordinator DownPicFunc, which runs up to
 // runDownSet.wThreads workers. Each worker is a thread that keeps one CUrlSession (and
 // so its kept-alive connection) and takes the next picture in list order until none is
 // left, so every picture is handed out exactly once and in order. A picture is tried as
 // AppState::ApplyRetryPolicy says; a 429 holds every worker (HostThrottle). A stop
 // (bStopWorkers) aborts the transfers in flight and the waits at once; their pictures
-// leave no file. The coordinator joins its workers, reports the batch to the window and
+// leave no file. The pool never clears that flag (AppState): a stop that came before
+// it started stops it at once. The coordinator joins its workers, reports the batch to the window and
 // clears bWorkersBusy.
 #pragma once
 

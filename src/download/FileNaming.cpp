@@ -313,9 +313,7 @@ void AddPicture(AppState &app, WindowServices &w, const QString &address,
     if (set.wOptions & OPT_SKIP_DOWNLOADED) {
         if (!app.strLastPicture.isEmpty() && address == app.strLastPicture) {
             // Ended early, unless a stop request came first: that one stays.
-            uint8_t state = app.DownState;
-            while (state != 3 && !app.DownState.compare_exchange_weak(state, 2)) {
-            }
+            SetUnlessStopped(app.DownState, 2, 3);
             return;
         }
         // Saved by an earlier run: not downloaded, not named. It keeps its place in the

@@ -57,8 +57,7 @@ void RetrieveAlbumList(AppState &app, WindowServices &w)
 
     // Only the list command turns 1 into 2: a stop requested before the thread got here
     // stays requested.
-    uint8_t idle = 0;
-    app.ListState.compare_exchange_strong(idle, 1);
+    SetUnlessStopped(app.ListState, 1, 2);
     w.ShowListRunning();
 
     ListOutcome outcome;

@@ -224,8 +224,7 @@ void RunDownload(AppState &app, WindowServices &w)
     SetFolderTimes(base, QDateTime::currentSecsSinceEpoch());
 
     // The download command has set 1; a stop it has taken since stays.
-    uint8_t idle = 0;
-    app.DownState.compare_exchange_strong(idle, 1);
+    SetUnlessStopped(app.DownState, 1, 3);
     w.ShowDownloading();
     app.downloads.setFolder(base);
     app.runDownSet = app.DownSet();
@@ -247,8 +246,7 @@ void RunDownload(AppState &app, WindowServices &w)
         const ST_PERLISTRECORD record = app.albums.at(i);
         app.downloads.reset(base);
         // An album that ended early lets the next one run; a stop request stays.
-        uint8_t early = 2;
-        app.DownState.compare_exchange_strong(early, 1);
+        SetUnlessStopped(app.DownState, 1, 3);
         w.SetPhaseText(QStringLiteral("正在下载第%1/%2个图集").arg(h + 1).arg(chosen.size()), ReportKind::AlbumStarted);
         w.SetProgressText(QStringLiteral("......"), ReportKind::AlbumCollecting);
 

@@ -40,7 +40,7 @@ bool ListCommand(AppState &app, WindowServices &w)
     if (app.ready != 1)
         return false;
     if (app.ListState != 0) {
-        app.ListState = 2;
+        RequestStop(app.ListState, 2);
         return false;
     }
     app.albums.clear();
@@ -55,13 +55,19 @@ bool ListCommand(AppState &app, WindowServices &w)
     return true;
 }
 
+void StopDownload(AppState &app)
+{
+    if (RequestStop(app.DownState, 3))
+        app.bStopWorkers = 1;
+}
+
 bool DownloadCommand(AppState &app, WindowServices &w)
 {
     if (app.DownState != 0) {
-        app.DownState = 3;
-        app.bStopWorkers = 1;
+        StopDownload(app);
         return false;
     }
+    app.bStopWorkers = 0; // what stopped the last run; no run is there to stop now
     app.DownState = 1;
     if (!startThread(app, &AppState::runThread, [&app, &w] { RunDownload(app, w); })) {
         w.ShowMessage(QStringLiteral("Create thread:GetListFunc failed."));
@@ -76,6 +82,7 @@ bool RetryCommand(AppState &app, WindowServices &w)
     const RunSummary previous = app.Summary();
     if (app.DownState != 0 || previous.failures.isEmpty())
         return false;
+    app.bStopWorkers = 0;
     app.DownState = 1;
     if (!startThread(app, &AppState::runThread, [&app, &w, previous] { RetryFailures(app, w, previous); })) {
         w.ShowMessage(QStringLiteral("Create thread:GetListFunc failed."));
@@ -92,12 +99,9 @@ void StopAll(AppState &app)
         app.shuttingDown = true;
     }
     app.bQuit = true;
-    if (app.ListState != 0)
-        app.ListState = 2;
-    if (app.DownState != 0)
-        app.DownState = 3;
-    if (app.ConvertState != 0)
-        app.ConvertState = 2;
+    RequestStop(app.ListState, 2);
+    RequestStop(app.DownState, 3);
+    RequestStop(app.ConvertState, 2);
     app.bStopWorkers = 1;
 
     std::thread list, run;

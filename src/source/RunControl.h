@@ -15,8 +15,12 @@ class WindowServices;
 // when the thread cannot start.
 bool ListCommand(AppState &app, WindowServices &w);
 // Download command: when idle, starts the download-run thread; while a run is in
-// progress, a stop request (DownState 3, bStopWorkers 1).
+// progress, a stop request (StopDownload).
 bool DownloadCommand(AppState &app, WindowServices &w);
+// Asks a download run in progress to stop (DownState 3, bStopWorkers 1); does nothing
+// when none is in progress, not even when one has just ended. For callers that mean a
+// stop only ("终止下载", Ctrl-C): DownloadCommand would start a new run after the end.
+void StopDownload(AppState &app);
 // "重新下载" of the failure list: when idle, starts the download-run thread on the
 // failed pictures of the last run (RetryFailures); answers false when a run is in
 // progress or there is nothing to retry.

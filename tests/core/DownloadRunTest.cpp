@@ -939,6 +939,51 @@ TEST_F(DownloadRun, AStopBetweenPicturesReportsOnlyThePicturesStarted)
     EXPECT_FALSE(QFile::exists(albumFolder(QStringLiteral("u"), QStringLiteral("ten")) + QStringLiteral("pic.kzv")));
 }
 
+namespace {
+
+// Stops the run ("终止下载") the moment an album's pictures are handed to the pool:
+// collecting is over, the pool has not started.
+class StopWhenTheDownloadStarts : public RecordingServices {
+public:
+    explicit StopWhenTheDownloadStarts(AppState *app) : RecordingServices(app), m_app(app) {}
+    void SetProgressText(const QString &text, ReportKind kind) override
+    {
+        RecordingServices::SetProgressText(text, kind);
+        if (kind == ReportKind::DownloadStarted)
+            DownloadCommand(*m_app, *this);
+    }
+
+private:
+    AppState *m_app;
+};
+
+} // namespace
+
+TEST_F(DownloadRun, AStopBetweenCollectingAndThePoolsStartDownloadsNothing)
+{
+    const BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("70"), QStringLiteral("gap"), QStringLiteral("u"), 8, 18);
+    const BoardSite::Board next = BoardSite::makeBoard(QStringLiteral("71"), QStringLiteral("after"), QStringLiteral("u"), 3, 19);
+    site.addBoard(b);
+    site.addBoard(next);
+    StopWhenTheDownloadStarts services(app.get());
+    services.savePath = w->savePath;
+    services.chosen = QList<int>{addAlbum(b), addAlbum(next)};
+    app->DownState = 1;
+    RunDownload(*app, services);
+
+    for (const BoardSite::Pin &pin : b.pins)
+        EXPECT_EQ(site.requestCount(QLatin1Char('/') + pin.key), 0) << "a picture was fetched after the stop";
+    EXPECT_EQ(site.requestCount(QStringLiteral("/boards/71/")), 0) << "the next album was read";
+    const RunSummary s = app->Summary();
+    EXPECT_TRUE(s.stopped);
+    EXPECT_EQ(s.saved + s.failed, 0);
+    EXPECT_EQ(services.LastPhase(), QStringLiteral("已终止下载"));
+    EXPECT_EQ(app->DownState, 0);
+    const QString folder = w->savePath + QDir::separator() + QStringLiteral("gap") + QDir::separator();
+    ASSERT_TRUE(QFileInfo(folder).isDir()); // collected there
+    EXPECT_FALSE(QFile::exists(folder + QStringLiteral("pic.kzv")));
+}
+
 TEST_F(DownloadRun, APinListingWhoseLastPieceHasNoIdPagesOnWithAnEmptyCursor)
 {
     // The first pin page (pins 20 to 39) ends with a piece without an id.

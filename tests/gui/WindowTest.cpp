@@ -42,6 +42,7 @@
 
 #include <gtest/gtest.h>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -58,9 +59,12 @@ public:
     QStringList opened;
 
     void Message(QWidget *, const QString &text, const QString &) override { messages << text; }
+    std::function<void()> whileAsking; // runs while the question is open, as the user reads it
     bool AskYesNo(QWidget *, const QString &text, const QString &title) override
     {
         questions << title + QLatin1Char('|') + text;
+        if (whileAsking)
+            whileAsking();
         return answerYes;
     }
     QStringList startFolders; // where the folder browser and the save-as dialog opened
@@ -185,6 +189,17 @@ protected:
             AddAlbumRecord(app->albums, r);
         }
         RebuildAlbumRows(*app, *window);
+    }
+
+    // Albums "album 0" ... of three pictures each, as a retrieval would have listed them.
+    void AddAlbums(int n)
+    {
+        for (int i = 0; i < n; ++i) {
+            ST_PERLISTRECORD r;
+            r.strName = QStringLiteral("album %1").arg(i);
+            r.nPicCount = 3;
+            AddAlbumRecord(app->albums, r);
+        }
     }
 
     // A board whose pictures take seconds to arrive, for stopping and closing mid-run.
@@ -808,12 +823,7 @@ TEST_F(WindowTest, MenusHoldEveryEntryWithItsId)
 TEST_F(WindowTest, ThumbnailToggleDuringARebuild)
 {
     Start();
-    for (int i = 0; i < 50; ++i) {
-        ST_PERLISTRECORD r;
-        r.strName = QStringLiteral("album %1").arg(i);
-        r.nPicCount = 3;
-        AddAlbumRecord(app->albums, r);
-    }
+    AddAlbums(50);
     QCheckBox *thumbs = ctl<QCheckBox>(1014);
     CMyGridCtrl *grid = ctl<CMyGridCtrl>(1003);
 
@@ -846,6 +856,30 @@ TEST_F(WindowTest, ThumbnailToggleDuringARebuild)
     ASSERT_TRUE(waitFor([&] { return app->ConvertState == 0; }, 10s));
     QCoreApplication::processEvents();
     EXPECT_LT(grid->RowCount(), 51);
+}
+
+TEST_F(WindowTest, AStopAnsweredAfterTheRebuildEndedLeavesNothingBehind)
+{
+    Start();
+    AddAlbums(30);
+    QCheckBox *thumbs = ctl<QCheckBox>(1014);
+    thumbs->click();
+    ASSERT_EQ(app->ConvertState, 1);
+    // "中断?" stays open until the rebuild has ended (the box serves events meanwhile),
+    // then the answer is Yes: there is nothing left to stop.
+    prompts.answerYes = true;
+    prompts.whileAsking = [&] { waitFor([&] { return app->ConvertState == 0; }, 10s); };
+    thumbs->click();
+    prompts.whileAsking = nullptr;
+    ASSERT_EQ(app->ConvertState, 0) << "a stop is left for a rebuild that has ended";
+
+    // The next toggle asks nothing and rebuilds, and the list command does not wait for a
+    // rebuild that will never come.
+    thumbs->click();
+    EXPECT_EQ(prompts.questions.size(), 1);
+    ASSERT_TRUE(waitFor([&] { return app->ConvertState == 0; }, 10s));
+    button(1004)->click();
+    EXPECT_TRUE(waitFor([&] { return app->ListState == 0; }, 10s));
 }
 
 // Sends a drag and a drop of `mime` to the window; answers whether both were taken.
