@@ -19,7 +19,9 @@
 
 namespace {
 
+#ifdef Q_OS_WIN
 constexpr qsizetype PATH_UNITS = 250;     // folder + name before the extension
+#endif
 constexpr qsizetype NAME_BYTES_MAX = 255; // one path component on POSIX file systems
 
 QChar Separator()
@@ -66,22 +68,19 @@ bool IsReservedName(const QString &name)
     return false;
 }
 
-// Drops a high surrogate left alone at the end by a cut.
-void DropDanglingHighSurrogate(QString &text)
-{
-    if (!text.isEmpty() && text.back().isHighSurrogate())
-        text.chop(1);
-}
-
-// The first `units` units, never ending inside a surrogate pair.
+#ifdef Q_OS_WIN
+// The first `units` units, never ending inside a surrogate pair, and at least the first
+// character: a name is never cut to nothing.
 QString CutUnits(const QString &text, qsizetype units)
 {
     if (text.size() <= units)
         return text;
-    QString cut = units > 0 ? text.left(units) : QString();
-    DropDanglingHighSurrogate(cut);
-    return cut;
+    qsizetype n = std::max<qsizetype>(units, 1);
+    if (text.at(n - 1).isHighSurrogate())
+        n += n == 1 ? 1 : -1;
+    return text.left(n);
 }
+#endif
 
 // UTF-8 bytes of one character starting at text[i]; `units` gets its UTF-16 length.
 qsizetype Utf8Bytes(const QString &text, qsizetype i, qsizetype &units)
@@ -368,8 +367,11 @@ void AddPicture(AppState &app, WindowServices &w, const QString &address,
         name.prepend(u'_');
     const QString duplicateBase = name;
 
-    const QString folder = list.folder();
-    name = CutUnits(name, PATH_UNITS - folder.size());
+#ifdef Q_OS_WIN
+    // The path budget of Windows: folder and name within 250 units. POSIX has none; there
+    // FitName keeps each name within 255 bytes.
+    name = CutUnits(name, PATH_UNITS - list.folder().size());
+#endif
 
     QString ext = QStringLiteral(".jpg");
     if (HasPictureExtension(name)) {

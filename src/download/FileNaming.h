@@ -9,9 +9,11 @@
 //
 // Every name made here stays inside its folder: it is never "." or "..", never holds
 // a separator, a name Windows reserves (CON, NUL, COM1 ...) gets a "_" in front, and
-// on POSIX it is cut to 255 bytes of UTF-8 keeping its extension. An album folder or
-// album file that would land on one of the program's own files (a save folder that is
-// the working folder) gets a "_" in front as well (Profile::Unclaimed).
+// on POSIX it is cut to 255 bytes of UTF-8 keeping its extension, however long the
+// folder. On Windows a picture's name is cut so that folder and name (before the
+// extension) keep within 250 units, but never to nothing. An album folder or album file
+// that would land on one of the program's own files (a save folder that is the working
+// folder) gets a "_" in front as well (Profile::Unclaimed).
 #pragma once
 
 #include <QString>

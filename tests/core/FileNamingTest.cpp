@@ -207,14 +207,21 @@ TEST(AddPictureFolder, FolderDecidedAtFirstPicture)
     }
 }
 
+#ifdef Q_OS_WIN
+// Collects straight into a folder of `units` units (no album level).
+void UseFolderOf(Collector &col, qsizetype units)
+{
+    col.set().byFolderName = 1;
+    QString folder = col.sb.path();
+    folder += QString(units - folder.size() - 1, u'f') + SEP;
+    ASSERT_EQ(folder.size(), units);
+    col.app.downloads.reset(folder);
+}
+
 TEST(AddPictureFolder, LongFolderLeavesTenUnits)
 {
     Collector col;
-    col.set().byFolderName = 1;
-    QString folder = col.sb.path();
-    folder += QString(240 - folder.size() - 1, u'f') + SEP;
-    ASSERT_EQ(folder.size(), 240);
-    col.app.downloads.reset(folder);
+    UseFolderOf(col, 240);
     col.add(QStringLiteral("abcdefghijklmnop"));
     col.add(QStringLiteral("abcdefghijklmnop"));
     col.add(QStringLiteral("abcdefghi") + U("😀")); // the cut falls inside the pair
@@ -228,13 +235,41 @@ TEST(AddPictureFolder, LongFolderLeavesTenUnits)
 TEST(AddPictureFolder, CutNeverLeavesAReservedName)
 {
     Collector col;
-    col.set().byFolderName = 1;
-    QString folder = col.sb.path();
-    folder += QString(247 - folder.size() - 1, u'f') + SEP;
-    col.app.downloads.reset(folder);
+    UseFolderOf(col, 247);
     col.add(QStringLiteral("console"));
     EXPECT_EQ(col.names(), QStringList{QStringLiteral("_con.jpg")});
 }
+
+TEST(AddPictureFolder, ACutNeverLeavesAnEmptyName)
+{
+    Collector col;
+    UseFolderOf(col, 260);
+    col.add(QStringLiteral("first"));
+    col.add(U("😀second"));
+    EXPECT_EQ(col.names(), QStringList({QStringLiteral("f.jpg"), U("😀.jpg")}));
+}
+#else
+TEST(AddPictureFolder, ALongAlbumFolderLeavesNamesWhole)
+{
+    // POSIX limits each name, not the path: however long the album folder, a picture's
+    // name is its description (no hidden ".jpg", no "(1)" for a name that was cut to
+    // the same nothing as another).
+    Collector col(QString(240, u'a'));
+    const QString longName = QString(300, u'x');
+    for (const QString &d : {QStringLiteral("first"), QStringLiteral("second"), QStringLiteral("first"),
+                             QStringLiteral("photo.png"), longName})
+        col.add(d);
+    const QString folder = col.app.downloads.folder();
+    ASSERT_GT(folder.size(), 250);
+    EXPECT_EQ(col.names(), QStringList({QStringLiteral("first.jpg"), QStringLiteral("second.jpg"),
+                                        QStringLiteral("first(1).jpg"), QStringLiteral("photo.png"),
+                                        QString(251, u'x') + QStringLiteral(".jpg")}));
+    for (const QString &name : col.names()) {
+        QFile f(folder + name);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly)) << name.toStdString();
+    }
+}
+#endif
 
 #ifndef Q_OS_WIN
 TEST(AddPictureFolder, NamesFitIn255BytesOfUtf8)
