@@ -779,7 +779,7 @@ int RunCli(const QStringList &arguments)
                 RememberText(app.settings.SavePathHistory, savePath);
         }
         app.SaveSettingsNow();
-        if (!SaveRequestSettings(app.requests, app.profile.optionsFile()))
+        if (!app.SaveRequestsNow())
             writeErr(QStringLiteral("corvadin: %1 could not be written\n").arg(app.profile.optionsFile()));
     }
 

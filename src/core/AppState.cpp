@@ -40,8 +40,9 @@ void AppState::Initialise()
         std::lock_guard lock(settingsMutex);
         LoadSettings(settings, profile.configFolder(), writesSettingsFiles);
         m_storedSettings = settings;
+        requests = LoadRequestSettings(profile.optionsFile());
+        m_storedRequests = requests;
     }
-    requests = LoadRequestSettings(profile.optionsFile());
     CookieStore::Open(profile.cookieFile());
     CookieStore::SetSaving(writesSettingsFiles);
 }
@@ -108,6 +109,12 @@ bool AppState::SaveSettingsNow()
 bool AppState::saveSettingsLocked()
 {
     return writesSettingsFiles && SaveSettingsChanges(settings, m_storedSettings, profile.configFolder());
+}
+
+bool AppState::SaveRequestsNow()
+{
+    std::lock_guard lock(settingsMutex);
+    return writesSettingsFiles && SaveRequestSettingsChanges(requests, m_storedRequests, profile.optionsFile());
 }
 
 bool AppState::RememberAndSave(char16_t (&history)[HISTORY_COUNT][HISTORY_UNITS], const QString &text)

@@ -137,8 +137,11 @@ public:
     SiteConfig site;
     NetTimings timings;
     // Retries and the request gap (corvadin.ini); set before a run starts (the CLI's
-    // options), read by the run threads.
+    // options), read by the run threads. SaveRequestsNow writes what this process changed
+    // in them since it loaded or last saved them (SaveRequestSettingsChanges), nothing
+    // when it changed nothing; answers false when the file could not be written.
     RequestSettings requests;
+    bool SaveRequestsNow();
     // Most pictures one album collects (tests lower it; the product keeps the constant).
     int maxPicturesPerAlbum = MAX_PICTURES_PER_ALBUM;
 
@@ -169,6 +172,7 @@ private:
     bool saveSettingsLocked();
 
     ST_SOFTDATA m_storedSettings{}; // `settings` as loaded or last saved (settingsMutex)
+    RequestSettings m_storedRequests; // `requests` as loaded or last saved (settingsMutex)
     mutable std::mutex m_summaryMutex;
     RunSummary m_summary;
 };

@@ -1,5 +1,7 @@
 #include "settings/RequestSettings.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 
 #include <cmath>
@@ -25,11 +27,23 @@ RequestSettings LoadRequestSettings(const QString &file)
     return s;
 }
 
-bool SaveRequestSettings(const RequestSettings &settings, const QString &file)
+bool SaveRequestSettingsChanges(const RequestSettings &mine, RequestSettings &base, const QString &file)
 {
+    if (mine == base)
+        return true;
+    // QSettings opens the file and its replacement through a link at the name (a dangling
+    // one included): what stands there goes first, and then the file holds all of mine.
+    const bool replaced = QFileInfo(file).isSymLink();
+    if (replaced && !QFile::remove(file))
+        return false;
     QSettings ini(file, QSettings::IniFormat);
-    ini.setValue(kRetries, settings.retries);
-    ini.setValue(kSleepRequest, settings.sleepRequestMs / 1000.0);
+    if (replaced || mine.retries != base.retries)
+        ini.setValue(kRetries, mine.retries);
+    if (replaced || mine.sleepRequestMs != base.sleepRequestMs)
+        ini.setValue(kSleepRequest, mine.sleepRequestMs / 1000.0);
     ini.sync();
-    return ini.status() == QSettings::NoError;
+    if (ini.status() == QSettings::AccessError)
+        return false; // (a FormatError is about what was read: the keys are written)
+    base = mine;
+    return true;
 }

@@ -9,6 +9,14 @@
 // The window and the CLI read them at start-up; only the CLI's --save-settings writes
 // them. A missing file, key or value out of range gives the default. Plain values;
 // any thread.
+//
+// Several processes share the file as they share soft.dat: a process writes only the
+// keys it changed, and only when it changed one. QSettings does the merge: under its
+// lock file ("corvadin.ini.lock", there while a write is under way; a dead holder's is
+// taken over) it reads the file again, puts the changed keys over it and replaces the
+// file through a temporary file and a rename. That lock is all this file needs (a
+// FileLock beside it would add nothing, and one of the same name would clash with it).
+// Comments do not survive a write.
 #pragma once
 
 #include <QString>
@@ -20,9 +28,14 @@ struct RequestSettings {
 
     int retries = 2;             // tries after the first: three in all
     uint32_t sleepRequestMs = 0; // least gap between two requests to one host
+
+    bool operator==(const RequestSettings &) const = default;
 };
 
 RequestSettings LoadRequestSettings(const QString &file);
-// Writes the two keys, keeping whatever else the file holds (QSettings: a lock file
-// while writing, a temporary file renamed into place). Answers whether it was written.
-bool SaveRequestSettings(const RequestSettings &settings, const QString &file);
+// Writes the keys in which `mine` differs from `base` (the values as loaded or last
+// saved) over what the file holds now, keeping the other keys, then base = mine. Writes
+// nothing when nothing differs. A symbolic link at the file's name is never written
+// through (QSettings would write its target): it is removed, and the file takes its
+// place with every value of `mine`. Answers whether the file holds mine's changes.
+bool SaveRequestSettingsChanges(const RequestSettings &mine, RequestSettings &base, const QString &file);

@@ -7,10 +7,13 @@
 #include "core/AppState.h"
 #include "net/CookieStore.h"
 #include "platform/FileLock.h"
+#include "settings/RequestSettings.h"
 #include "settings/SoftData.h"
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QProcess>
 
 #include <atomic>
@@ -228,6 +231,82 @@ TEST_F(SharedSettings, ASaveWaitsForTheLock)
     save.join();
     EXPECT_TRUE(saved);
     EXPECT_EQ(stored().DownSet[SITE_MODE_BOARD].wMaxKB, 7);
+}
+
+// ---------------------------------------------------------------- corvadin.ini
+
+TEST_F(SharedSettings, TheOptionsFileGetsOnlyWhatAProcessChanged)
+{
+    const QString ini = folder() + QStringLiteral("corvadin.ini");
+    const auto window = process();
+    const auto cli = process();
+    EXPECT_TRUE(window->SaveRequestsNow());
+    EXPECT_FALSE(QFile::exists(ini)) << "written without a change";
+
+    // corvadin-cli --save-settings --retries 5, then another process saves a request gap.
+    cli->requests.retries = 5;
+    ASSERT_TRUE(cli->SaveRequestsNow());
+    window->requests.sleepRequestMs = 1500;
+    ASSERT_TRUE(window->SaveRequestsNow());
+    const RequestSettings file = LoadRequestSettings(ini);
+    EXPECT_EQ(file.retries, 5) << "the later save undid the retries";
+    EXPECT_EQ(file.sleepRequestMs, 1500u);
+
+    // A file written by hand stays byte for byte while nobody changes a value.
+    const QByteArray byHand = "; tuned for the slow site\n[Requests]\nRetries=4\n";
+    box.write(QStringLiteral("corvadin.ini"), byHand);
+    const auto idle = process();
+    EXPECT_EQ(idle->requests.retries, 4);
+    EXPECT_TRUE(idle->SaveRequestsNow());
+    EXPECT_EQ(box.read(QStringLiteral("corvadin.ini")), byHand);
+}
+
+TEST_F(SharedSettings, TheOptionsFileReplacesALinkPlantedAtItsName)
+{
+    const QString ini = folder() + QStringLiteral("corvadin.ini");
+    for (const bool dangling : {false, true}) {
+        SCOPED_TRACE(dangling ? "dangling link" : "link to a file");
+        const QString target = folder() + QStringLiteral("elsewhere/target.ini");
+        QFile::remove(ini);
+        QFile::remove(target);
+        const QByteArray theirs = "[Requests]\nRetries=7\n";
+        if (!dangling)
+            box.write(QStringLiteral("elsewhere/target.ini"), theirs);
+        ASSERT_TRUE(QFile::link(target, ini));
+
+        const auto app = process();
+        EXPECT_EQ(app->requests.retries, dangling ? 2 : 7); // reading through it is harmless
+        app->requests.sleepRequestMs = 250;
+        ASSERT_TRUE(app->SaveRequestsNow());
+
+        EXPECT_FALSE(QFileInfo(ini).isSymLink());
+        if (dangling)
+            EXPECT_FALSE(QFile::exists(target)) << "created through the link";
+        else
+            EXPECT_EQ(box.read(QStringLiteral("elsewhere/target.ini")), theirs) << "written through the link";
+        // The file that took the link's place holds every value of the process.
+        const RequestSettings file = LoadRequestSettings(ini);
+        EXPECT_EQ(file.retries, app->requests.retries);
+        EXPECT_EQ(file.sleepRequestMs, 250u);
+    }
+}
+
+TEST_F(SharedSettings, AnOptionsFileSaveWaitsForTheLock)
+{
+    const QString ini = folder() + QStringLiteral("corvadin.ini");
+    const auto app = process();
+    QLockFile other(ini + QStringLiteral(".lock"));
+    ASSERT_TRUE(other.tryLock(0));
+    app->requests.retries = 6;
+    std::atomic<bool> saved {false};
+    std::thread save([&] { saved = app->SaveRequestsNow(); });
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(saved);
+    EXPECT_FALSE(QFile::exists(ini)) << "written under another's lock";
+    other.unlock();
+    save.join();
+    EXPECT_TRUE(saved);
+    EXPECT_EQ(LoadRequestSettings(ini).retries, 6);
 }
 
 // ---------------------------------------------------------------- cookies.txt
