@@ -6,6 +6,7 @@
 #include "source/ChangeSource.h"
 #include "core/SiteConfig.h"
 #include "core/Version.h"
+#include "settings/RequestSettings.h"
 #include "splash/SplashScreenEx.h"
 #include "ui/ComboBox2.h"
 #include "ui/DlgDownSet.h"
@@ -1459,27 +1460,21 @@ void CAmbrelDlg::SaveWindowPlace()
 {
     if (!m_startupFinished || !isVisible())
         return; // never shown: nothing to remember
-    QSettings ini(m_app.profile.optionsFile(), QSettings::IniFormat);
-    ini.setValue(kGeometryKey, saveGeometry());
+    WriteOptions(m_app.profile.optionsFile(), {{kGeometryKey, saveGeometry()}});
 }
 
 bool CAmbrelDlg::StopRunning()
 {
     if (m_closing)
         return false;
-    if (m_app.ListState == 1) {
-        OnListCommand(); // "终止获取"
-        return true;
-    }
+    // Stops only: what ends meanwhile is never followed by a new retrieval or run.
+    if (m_app.ListState == 1 && RequestStop(m_app.ListState, 2))
+        return true; // "终止获取"
     if (m_app.DownState == 1 || m_app.DownState == 2) {
-        OnDownloadCommand(); // "终止下载"
+        StopDownload(m_app); // "终止下载"
         return true;
     }
-    if (m_app.ConvertState == 1) {
-        m_app.ConvertState = 2;
-        return true;
-    }
-    return false;
+    return m_app.ConvertState == 1 && RequestStop(m_app.ConvertState, 2);
 }
 
 void CAmbrelDlg::keyPressEvent(QKeyEvent *event)

@@ -29,21 +29,42 @@ RequestSettings LoadRequestSettings(const QString &file)
 
 bool SaveRequestSettingsChanges(const RequestSettings &mine, RequestSettings &base, const QString &file)
 {
-    if (mine == base)
-        return true;
-    // QSettings opens the file and its replacement through a link at the name (a dangling
-    // one included): what stands there goes first, and then the file holds all of mine.
-    const bool replaced = QFileInfo(file).isSymLink();
-    if (replaced && !QFile::remove(file))
+    QVariantMap changed;
+    if (mine.retries != base.retries)
+        changed.insert(kRetries, mine.retries);
+    if (mine.sleepRequestMs != base.sleepRequestMs)
+        changed.insert(kSleepRequest, mine.sleepRequestMs / 1000.0);
+    if (!WriteOptions(file, changed))
         return false;
-    QSettings ini(file, QSettings::IniFormat);
-    if (replaced || mine.retries != base.retries)
-        ini.setValue(kRetries, mine.retries);
-    if (replaced || mine.sleepRequestMs != base.sleepRequestMs)
-        ini.setValue(kSleepRequest, mine.sleepRequestMs / 1000.0);
-    ini.sync();
-    if (ini.status() == QSettings::AccessError)
-        return false; // (a FormatError is about what was read: the keys are written)
     base = mine;
     return true;
+}
+
+bool WriteOptions(const QString &file, QVariantMap values)
+{
+    const bool link = QFileInfo(file).isSymLink();
+    QVariantMap kept; // what a link at the name leads to, of this program's groups
+    {
+        const QSettings now(file, QSettings::IniFormat);
+        for (auto it = values.begin(); it != values.end();) {
+            QVariant held = now.value(it.key());
+            it = held.convert(it->metaType()) && held == *it ? values.erase(it) : std::next(it);
+        }
+        if (values.isEmpty())
+            return true;
+        if (link) {
+            for (const QString &key : now.allKeys())
+                if (key.startsWith(QLatin1String("Requests/")) || key.startsWith(QLatin1String("Window/")))
+                    kept.insert(key, now.value(key));
+        }
+    }
+    if (link && !QFile::remove(file))
+        return false;
+    QSettings ini(file, QSettings::IniFormat);
+    for (const QVariantMap &m : {kept, values})
+        for (auto it = m.cbegin(); it != m.cend(); ++it)
+            ini.setValue(it.key(), *it);
+    ini.sync();
+    // A FormatError is about what was read: the keys are written all the same.
+    return ini.status() != QSettings::AccessError;
 }

@@ -36,6 +36,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -287,6 +288,38 @@ TEST_F(WindowTest, TheWindowFitsTheScreenAndKeepsItsSizeAndPlace)
     window->Initialise(startup);
     ASSERT_TRUE(waitFor([&] { return window->StartupFinished() && window->isVisible(); }, 5s));
     EXPECT_EQ(window->size(), QSize(700, 500));
+}
+
+TEST_F(WindowTest, TheWindowsPlaceIsWrittenOnlyWhenItChangedAndNeverThroughALink)
+{
+    // corvadin.ini is a link to a file elsewhere, which holds the CLI's retries.
+    const QString ini = work + QStringLiteral("corvadin.ini");
+    const QByteArray theirs = "[Requests]\nRetries=7\n";
+    sandbox.write(QStringLiteral("elsewhere/options.ini"), theirs);
+    ASSERT_TRUE(QFile::link(sandbox.file(QStringLiteral("elsewhere/options.ini")), ini));
+    Start();
+    window->move(30, 40);
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(sandbox.read(QStringLiteral("elsewhere/options.ini")), theirs) << "written through the link";
+    ASSERT_FALSE(QFileInfo(ini).isSymLink());
+    {
+        const QSettings kept(ini, QSettings::IniFormat);
+        EXPECT_EQ(kept.value(QStringLiteral("Requests/Retries")).toInt(), 7);
+        EXPECT_FALSE(kept.value(QStringLiteral("Window/Geometry")).toByteArray().isEmpty());
+    }
+
+    // Opened and closed where it was: the file is not written again (a write would drop
+    // the comment).
+    QFile file(ini);
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write("; the user's note\n");
+    file.close();
+    const QByteArray noted = sandbox.read(QStringLiteral("work/corvadin.ini"));
+    window = std::make_unique<CAmbrelDlg>(*app);
+    app->ready = 0;
+    Start();
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(sandbox.read(QStringLiteral("work/corvadin.ini")), noted);
 }
 
 TEST_F(WindowTest, EveryTextStaysReadableOnADarkTheme)
