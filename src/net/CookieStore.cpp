@@ -243,7 +243,9 @@ std::optional<CookieStore::Entry> CookieStore::Entry::FromLine(QString line, QSt
     e.domain = f[0];
     if (e.domain.isEmpty())
         return fail(QStringLiteral("the domain (field 1) is empty"));
-    static const QRegularExpression badHost(QStringLiteral("[\\s;,/\\\\\"'=]"));
+    // Never destroyed: the login browser's cookie notices can still arrive while the
+    // process ends, after function-local statics are gone.
+    static const QRegularExpression &badHost = *new QRegularExpression(QStringLiteral("[\\s;,/\\\\\"'=]"));
     if (hasControl(e.domain) || e.domain.contains(badHost))
         return fail(QStringLiteral("the domain (field 1) is not a host name"));
     if (!isTrueFalse(f[1], &e.includeSubdomains))
@@ -254,7 +256,7 @@ std::optional<CookieStore::Entry> CookieStore::Entry::FromLine(QString line, QSt
     if (!isTrueFalse(f[3], &e.secure))
         return fail(QStringLiteral("field 4 (secure) must be TRUE or FALSE"));
     // Some exporters write fractions of a second.
-    static const QRegularExpression expiry(QStringLiteral("^(\\d{1,18})(\\.\\d*)?$"));
+    static const QRegularExpression &expiry = *new QRegularExpression(QStringLiteral("^(\\d{1,18})(\\.\\d*)?$"));
     const QRegularExpressionMatch m = expiry.match(f[4]);
     if (!m.hasMatch())
         return fail(QStringLiteral("the expiry (field 5) must be a number of seconds"));
