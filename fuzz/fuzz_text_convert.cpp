@@ -82,7 +82,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     session.headerText = QStringLiteral("HTTP/1.1 200 OK\r\n");
     if (headerBits & 1)
         session.headerText += QStringLiteral("Content-Type: text/html; charset=GBK\r\n");
-    session.compressed = headerBits & 2;
     session.body = body;
     const QString text = session.GetText(options);
     FUZZ_CHECK_TEXT(!text.contains(QChar(0)), text);

@@ -43,8 +43,10 @@ void DownloadArchive::Open(const QString &folder)
         const qsizetype tab = entry.indexOf('\t');
         const QString address = QString::fromUtf8(tab < 0 ? entry : entry.left(tab));
         const QString name = tab < 0 ? QString() : QString::fromUtf8(entry.mid(tab + 1));
-        if (!address.isEmpty() && !address.contains(u'\r'))
+        if (!address.isEmpty() && !address.contains(u'\r')) {
             assign(address, name);
+            m_atOpen.insert(address);
+        }
     }
 }
 
@@ -72,6 +74,7 @@ QString DownloadArchive::Close()
     m_nameOf.clear();
     m_addressOf.clear();
     m_order.clear();
+    m_atOpen.clear();
     return std::exchange(m_error, QString());
 }
 
@@ -85,6 +88,12 @@ bool DownloadArchive::Contains(const QString &address) const
 {
     std::lock_guard lock(m_mutex);
     return m_nameOf.contains(address);
+}
+
+bool DownloadArchive::SavedBefore(const QString &address) const
+{
+    std::lock_guard lock(m_mutex);
+    return m_atOpen.contains(address);
 }
 
 QString DownloadArchive::AddressOf(const QString &fileName) const

@@ -16,11 +16,13 @@
 // then appends one whole line with one write. A reader takes only lines that end in LF.
 // Addresses holding a tab, CR or LF are not recorded (they could forge lines).
 //
-// Threads: Open, Close and the queries run on the download-run thread while no worker
-// of the album runs; Record is called by the pool's workers and is guarded.
+// Threads: Open and Close run on the download-run thread while no worker of the album
+// runs; Record is called by the pool's workers; every member is guarded, so the run
+// thread may ask while the workers record (it asks SavedBefore while naming).
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <memory>
 #include <mutex>
@@ -43,6 +45,9 @@ public:
 
     QString folder() const;
     bool Contains(const QString &address) const;
+    // Whether the archive held `address` when Open read it: saved by an earlier run,
+    // whatever this album's workers have recorded since.
+    bool SavedBefore(const QString &address) const;
     // The address whose picture was saved under `fileName` (exact name), else empty.
     QString AddressOf(const QString &fileName) const;
     // Every file name the archive knows, with its address.
@@ -59,6 +64,7 @@ private:
     QHash<QString, QString> m_nameOf;    // address -> file name
     QHash<QString, QString> m_addressOf; // file name -> address
     QList<QString> m_order;              // addresses, in the order first recorded
+    QSet<QString> m_atOpen;              // addresses as Open read them
     std::unique_ptr<QFile> m_file;       // open once the album's first record is written
     QString m_error;
 };

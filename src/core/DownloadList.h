@@ -2,9 +2,10 @@
 // of each belongs to picture i, and the album folder.
 //
 // The run thread fills it (naming) and reads it (list and mark files, fix-up passes).
-// The worker pool never reads it while it runs: it takes a snapshot when a batch
-// starts, so workers of a stopped batch cannot see the next album's lists. The GUI
-// thread reads the folder ("打开" while downloading) through folder().
+// The worker pool never reads it: the run thread hands each picture it names to the
+// album's own batch (DownloadBatch), so workers of a stopped batch cannot see the next
+// album's lists. The GUI thread reads the folder ("打开" while downloading) through
+// folder().
 #pragma once
 
 #include <QString>

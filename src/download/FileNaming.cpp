@@ -301,7 +301,8 @@ void AddPicture(AppState &app, WindowServices &w, const QString &address,
         }
         // One level: the run has made the base folder. A failure shows up as failed saves.
         QDir().mkdir(folder);
-        // Temporary files of a run that was killed while writing into this album.
+        // Temporary files of a run that was killed while writing into this album; those
+        // of another run writing into it now stay.
         RemoveStaleTempFiles(folder);
         SetFolderTimes(folder, QDateTime::currentSecsSinceEpoch());
         app.strLastPicture = ReadLastPictureMark(folder);
@@ -317,7 +318,7 @@ void AddPicture(AppState &app, WindowServices &w, const QString &address,
         }
         // Saved by an earlier run: not downloaded, not named. It keeps its place in the
         // numbering, so a picture fetched again after a failure gets its number back.
-        if (app.archive.Contains(address)) {
+        if (app.archive.SavedBefore(address)) {
             ++list.skipped;
             return;
         }

@@ -3,9 +3,10 @@
 // mark, and the two passes after an album's download (extension fix, time order).
 //
 // Threads: AddPicture, FixPictureFormat, FixPictureOrder and WriteNamesFile run on the
-// download-run thread, AddPicture before the album's worker pool starts and the passes after it has
-// ended, so nothing else touches the DownloadList's lists meanwhile. The other
-// functions keep no state and are safe on any thread.
+// download-run thread, AddPicture while the album's worker pool already downloads the
+// pictures named (it has its own list of them, DownloadBatch) and the passes after it has
+// ended, so nothing else touches the DownloadList's lists. The other functions keep no
+// state and are safe on any thread.
 //
 // Every name made here stays inside its folder: it is never "." or "..", never holds
 // a separator, a name Windows reserves (CON, NUL, COM1 ...) gets a "_" in front, and
@@ -26,8 +27,9 @@ class WindowServices;
 
 // Names one picture and appends it to app.downloads (address, file name, headerText,
 // description). The album's first pin also decides and creates the album folder, removes
-// the temporary files a killed run left in it, reads its mark file into app.strLastPicture
-// and opens its download archive (app.archive).
+// the temporary files that no live process is writing there (what a killed run left),
+// reads its mark file into app.strLastPicture and opens its download archive
+// (app.archive).
 //
 // With OPT_SKIP_DOWNLOADED: the previous run's first picture sets DownState to 2 and
 // appends nothing; a picture the archive holds is left out (downloads.skipped) but keeps

@@ -7,17 +7,19 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QFile>
 #include <QRandomGenerator>
 #include <QUrl>
 
 #include <curl/curl.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -27,6 +29,8 @@ const char kAgent[] =
     "Mozilla/5.0 (Windows NT 5.1) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/44.0.12.87 Safari/537.36";
 constexpr long kMaxRedirects = 10; // so that a redirect loop ends
 constexpr int kAbortPollMs = 50;   // shouldAbort is asked at least this often
+// libcurl's receive buffer: the most a write callback is handed at once, and so the
+// only buffer a picture passes through on its way to the disk.
 constexpr long kReadBufferBytes = 102400;
 
 Clock::time_point deadlineAfter(Clock::time_point from, uint32_t ms)
@@ -34,35 +38,10 @@ Clock::time_point deadlineAfter(Clock::time_point from, uint32_t ms)
     return ms == 0 ? Clock::time_point::max() : from + std::chrono::milliseconds(ms);
 }
 
-int statusOf(const QByteArray &statusLine)
+// How long a Retry-After value asks the client to wait, in ms: delay seconds or an HTTP
+// date (as libcurl reads dates); -1 without a readable one.
+qint64 retryAfterMs(const std::optional<QByteArray> &value)
 {
-    // "HTTP/1.1 404 Not Found"
-    const QList<QByteArray> parts = statusLine.simplified().split(' ');
-    return parts.size() >= 2 ? parts[1].toInt() : 0;
-}
-
-// The value of the first header line of that name in a response's header block.
-std::optional<QByteArray> headerValue(const QByteArray &block, const QByteArray &name)
-{
-    const QByteArray lower = name.toLower();
-    const QList<QByteArray> lines = block.split('\n');
-    for (const QByteArray &line : lines) {
-        if (line.size() > lower.size() && line[lower.size()] == ':' && line.left(lower.size()).toLower() == lower)
-            return line.mid(lower.size() + 1).trimmed();
-    }
-    return std::nullopt;
-}
-
-bool hasHeader(const QByteArray &block, const QByteArray &name)
-{
-    return headerValue(block, name).has_value();
-}
-
-// How long a response's Retry-After asks the client to wait, in ms: delay seconds or
-// an HTTP date (as libcurl reads dates); -1 without a readable one.
-qint64 retryAfterMs(const QByteArray &headers)
-{
-    const std::optional<QByteArray> value = headerValue(headers, "Retry-After");
     if (!value || value->isEmpty())
         return -1;
     if (std::all_of(value->begin(), value->end(), [](char c) { return c >= '0' && c <= '9'; }))
@@ -76,7 +55,11 @@ qint64 retryAfterMs(const QByteArray &headers)
 QString errorFor(CURLcode rc, const char *detail)
 {
     switch (rc) {
-    case CURLE_OPERATION_TIMEDOUT: return QStringLiteral("timed out");
+    case CURLE_OPERATION_TIMEDOUT:
+        // The low-speed floor ends a transfer with the same code as a time-out.
+        if (detail && std::strncmp(detail, "Operation too slow", 18) == 0)
+            return QStringLiteral("too slow");
+        return QStringLiteral("timed out");
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY: return QStringLiteral("host not found");
     case CURLE_COULDNT_CONNECT: return QStringLiteral("connection refused");
@@ -86,6 +69,7 @@ QString errorFor(CURLcode rc, const char *detail)
     case CURLE_PARTIAL_FILE: return QStringLiteral("truncated");
     case CURLE_TOO_MANY_REDIRECTS: return QStringLiteral("too many redirects");
     case CURLE_URL_MALFORMAT: return QStringLiteral("bad address");
+    case CURLE_BAD_CONTENT_ENCODING: return QStringLiteral("damaged compressed body");
     default: break;
     }
     const QString text = detail && *detail ? QString::fromUtf8(detail) : QString::fromUtf8(curl_easy_strerror(rc));
@@ -94,26 +78,104 @@ QString errorFor(CURLcode rc, const char *detail)
 
 using Byte = unsigned char;
 
-// JPEG: segments from SOI on, each entropy-coded scan up to its next marker, until EOI.
-bool jpegComplete(const Byte *p, qsizetype n)
+// The bytes a completeness check reads: all in memory.
+class MemoryBytes {
+public:
+    MemoryBytes(const char *data, qsizetype size) : m_p(reinterpret_cast<const Byte *>(data)), m_n(size) {}
+    qsizetype size() const { return m_n; }
+    Byte at(qsizetype i) { return m_p[i]; }
+    bool equal(qsizetype i, const char *text, qsizetype length) { return std::memcmp(m_p + i, text, size_t(length)) == 0; }
+    // Index of the next 0xFF from `from` on, or -1.
+    qsizetype findFF(qsizetype from)
+    {
+        const void *ff = std::memchr(m_p + from, 0xFF, size_t(m_n - from));
+        return ff ? static_cast<const Byte *>(ff) - m_p : -1;
+    }
+    bool failed() const { return false; }
+
+private:
+    const Byte *m_p;
+    qsizetype m_n;
+};
+
+// The bytes of a file (any device that can seek), read through a window: the checks go
+// forward, skipping segments, so each part of the file is read about once.
+class FileBytes {
+public:
+    FileBytes(QIODevice &file, qsizetype windowBytes)
+        : m_file(file), m_n(file.size()), m_window(size_t(std::max<qsizetype>(16, windowBytes)))
+    {
+    }
+    qsizetype size() const { return m_n; }
+    Byte at(qsizetype i) { return load(i, 1) ? m_window[size_t(i - m_start)] : 0; }
+    bool equal(qsizetype i, const char *text, qsizetype length)
+    {
+        return load(i, length) && std::memcmp(m_window.data() + (i - m_start), text, size_t(length)) == 0;
+    }
+    qsizetype findFF(qsizetype from)
+    {
+        for (qsizetype i = from; i < m_n; i = m_start + m_length) {
+            if (!load(i, 1))
+                return -1;
+            const Byte *at = m_window.data() + (i - m_start);
+            if (const void *ff = std::memchr(at, 0xFF, size_t(m_length - (i - m_start))))
+                return m_start + (static_cast<const Byte *>(ff) - m_window.data());
+        }
+        return -1;
+    }
+    bool failed() const { return m_failed; }
+
+private:
+    // Bytes [i, i + length) in the window (length <= 16, i + length <= size()).
+    bool load(qsizetype i, qsizetype length)
+    {
+        if (i >= m_start && i + length <= m_start + m_length)
+            return true;
+        const qint64 want = std::min<qint64>(qint64(m_window.size()), m_n - i);
+        if (m_failed || !m_file.seek(i) || m_file.read(reinterpret_cast<char *>(m_window.data()), want) != want) {
+            m_failed = true;
+            m_start = m_length = 0;
+            return false;
+        }
+        m_start = i;
+        m_length = qsizetype(want);
+        return i + length <= m_start + m_length;
+    }
+
+    QIODevice &m_file;
+    qsizetype m_n;
+    std::vector<Byte> m_window;
+    qsizetype m_start = 0, m_length = 0;
+    bool m_failed = false;
+};
+
+template <typename B> quint32 bigEndian32(B &b, qsizetype i)
 {
+    return (quint32(b.at(i)) << 24) | (quint32(b.at(i + 1)) << 16) | (quint32(b.at(i + 2)) << 8) | quint32(b.at(i + 3));
+}
+
+// JPEG: segments from SOI on, each entropy-coded scan up to its next marker, until EOI.
+template <typename B> bool jpegComplete(B &b)
+{
+    const qsizetype n = b.size();
     qsizetype i = 2;
     for (;;) {
         // Up to the next marker; fill bytes 0xFF may come before it.
-        while (i < n && p[i] != 0xFF)
-            ++i;
-        while (i < n && p[i] == 0xFF)
+        i = b.findFF(i);
+        if (i < 0)
+            return false;
+        while (i < n && b.at(i) == 0xFF)
             ++i;
         if (i >= n)
             return false;
-        const Byte marker = p[i++];
+        const Byte marker = b.at(i++);
         if (marker == 0xD9)
             return true; // EOI
         if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
             continue; // no length follows
         if (i + 2 > n)
             return false;
-        const qsizetype length = (qsizetype(p[i]) << 8) | p[i + 1];
+        const qsizetype length = (qsizetype(b.at(i)) << 8) | b.at(i + 1);
         if (length < 2)
             return false;
         i += length;
@@ -124,13 +186,10 @@ bool jpegComplete(const Byte *p, qsizetype n)
         // Scan data: a 0xFF is followed by 0x00 (a stuffed byte), a restart marker or
         // fill; anything else is the next marker.
         for (;;) {
-            const void *ff = std::memchr(p + i, 0xFF, size_t(n - i));
-            if (!ff)
+            i = b.findFF(i);
+            if (i < 0 || i + 1 >= n)
                 return false;
-            i = static_cast<const Byte *>(ff) - p;
-            if (i + 1 >= n)
-                return false;
-            const Byte next = p[i + 1];
+            const Byte next = b.at(i + 1);
             if (next == 0x00 || (next >= 0xD0 && next <= 0xD7))
                 i += 2;
             else if (next == 0xFF)
@@ -141,22 +200,18 @@ bool jpegComplete(const Byte *p, qsizetype n)
     }
 }
 
-quint32 bigEndian32(const Byte *p)
-{
-    return (quint32(p[0]) << 24) | (quint32(p[1]) << 16) | (quint32(p[2]) << 8) | quint32(p[3]);
-}
-
 // PNG: chunks (length, type, data, CRC) after the signature, until IEND.
-bool pngComplete(const Byte *p, qsizetype n)
+template <typename B> bool pngComplete(B &b)
 {
+    const qsizetype n = b.size();
     qsizetype i = 8;
     for (;;) {
         if (i + 12 > n)
             return false;
-        const quint32 length = bigEndian32(p + i);
+        const quint32 length = bigEndian32(b, i);
         if (length > 0x7FFFFFFFu)
             return false;
-        if (std::memcmp(p + i + 4, "IEND", 4) == 0)
+        if (b.equal(i + 4, "IEND", 4))
             return true;
         i += 12 + qsizetype(length);
     }
@@ -164,14 +219,15 @@ bool pngComplete(const Byte *p, qsizetype n)
 
 // GIF: header, screen descriptor and colour table, then extensions and images (each
 // ending in an empty sub-block) until the trailer 0x3B.
-bool gifComplete(const Byte *p, qsizetype n)
+template <typename B> bool gifComplete(B &b)
 {
+    const qsizetype n = b.size();
     auto colourTable = [](Byte flags) { return (flags & 0x80) ? 3 * (qsizetype(2) << (flags & 7)) : 0; };
     auto skipSubBlocks = [&](qsizetype &i) {
         for (;;) {
             if (i >= n)
                 return false;
-            const Byte size = p[i++];
+            const Byte size = b.at(i++);
             if (size == 0)
                 return true;
             i += size;
@@ -179,11 +235,11 @@ bool gifComplete(const Byte *p, qsizetype n)
     };
     if (n < 13)
         return false;
-    qsizetype i = 13 + colourTable(p[10]);
+    qsizetype i = 13 + colourTable(b.at(10));
     for (;;) {
         if (i >= n)
             return false;
-        const Byte block = p[i++];
+        const Byte block = b.at(i++);
         if (block == 0x3B)
             return true;
         if (block == 0x21) { // extension: label, then sub-blocks
@@ -193,7 +249,7 @@ bool gifComplete(const Byte *p, qsizetype n)
         } else if (block == 0x2C) { // image: descriptor, colour table, LZW size, sub-blocks
             if (i + 9 > n)
                 return false;
-            i += 9 + colourTable(p[i + 8]);
+            i += 9 + colourTable(b.at(i + 8));
             ++i;
             if (!skipSubBlocks(i))
                 return false;
@@ -204,33 +260,33 @@ bool gifComplete(const Byte *p, qsizetype n)
 }
 
 // WebP: a RIFF file; its header declares the length of everything after the first 8 bytes.
-bool webpComplete(const Byte *p, qsizetype n)
+template <typename B> bool webpComplete(B &b)
 {
-    const quint32 length = quint32(p[4]) | (quint32(p[5]) << 8) | (quint32(p[6]) << 16) | (quint32(p[7]) << 24);
-    return length >= 4 && n >= 8 + qsizetype(length);
+    const quint32 length = quint32(b.at(4)) | (quint32(b.at(5)) << 8) | (quint32(b.at(6)) << 16) | (quint32(b.at(7)) << 24);
+    return length >= 4 && b.size() >= 8 + qsizetype(length);
 }
 
 // ISO media (AVIF, HEIC): boxes at the top level, each declaring its length, filling the
 // bytes exactly, among them the description (meta, or moov for a sequence) and the coded
 // data (mdat); a box that runs past the end was cut, and so was a file that ends before
 // its data. A size of 0 means "to the end".
-bool isoMediaComplete(const Byte *p, qsizetype n)
+template <typename B> bool isoMediaComplete(B &b)
 {
+    const qsizetype n = b.size();
     bool description = false, data = false;
     qsizetype i = 0;
     while (i < n) {
         if (i + 8 > n)
             return false;
-        const Byte *type = p + i + 4;
-        description = description || std::memcmp(type, "meta", 4) == 0 || std::memcmp(type, "moov", 4) == 0;
-        data = data || std::memcmp(type, "mdat", 4) == 0;
-        quint64 size = bigEndian32(p + i);
+        description = description || b.equal(i + 4, "meta", 4) || b.equal(i + 4, "moov", 4);
+        data = data || b.equal(i + 4, "mdat", 4);
+        quint64 size = bigEndian32(b, i);
         if (size == 0)
             break;
         if (size == 1) { // a 64-bit length follows the type
             if (i + 16 > n)
                 return false;
-            size = (quint64(bigEndian32(p + i + 8)) << 32) | bigEndian32(p + i + 12);
+            size = (quint64(bigEndian32(b, i + 8)) << 32) | bigEndian32(b, i + 12);
             if (size < 16)
                 return false;
         } else if (size < 8) {
@@ -243,22 +299,37 @@ bool isoMediaComplete(const Byte *p, qsizetype n)
     return description && data;
 }
 
+template <typename B> bool pictureComplete(B &b)
+{
+    const qsizetype size = b.size();
+    bool complete = true;
+    if (size >= 3 && b.at(0) == 0xFF && b.at(1) == 0xD8 && b.at(2) == 0xFF)
+        complete = jpegComplete(b);
+    else if (size >= 8 && b.equal(0, "\x89PNG\r\n\x1a\n", 8))
+        complete = pngComplete(b);
+    else if (size >= 6 && (b.equal(0, "GIF87a", 6) || b.equal(0, "GIF89a", 6)))
+        complete = gifComplete(b);
+    else if (size >= 12 && b.equal(0, "RIFF", 4) && b.equal(8, "WEBP", 4))
+        complete = webpComplete(b);
+    else if (size >= 8 && b.equal(4, "ftyp", 4))
+        complete = isoMediaComplete(b);
+    return complete && !b.failed();
+}
+
 } // namespace
 
 bool IsPictureComplete(const char *data, qsizetype size)
 {
-    const Byte *p = reinterpret_cast<const Byte *>(data);
-    if (size >= 3 && p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF)
-        return jpegComplete(p, size);
-    if (size >= 8 && std::memcmp(p, "\x89PNG\r\n\x1a\n", 8) == 0)
-        return pngComplete(p, size);
-    if (size >= 6 && (std::memcmp(p, "GIF87a", 6) == 0 || std::memcmp(p, "GIF89a", 6) == 0))
-        return gifComplete(p, size);
-    if (size >= 12 && std::memcmp(p, "RIFF", 4) == 0 && std::memcmp(p + 8, "WEBP", 4) == 0)
-        return webpComplete(p, size);
-    if (size >= 8 && std::memcmp(p + 4, "ftyp", 4) == 0)
-        return isoMediaComplete(p, size);
-    return true;
+    MemoryBytes bytes(data, size);
+    return pictureComplete(bytes);
+}
+
+bool IsPictureComplete(QIODevice &file, qsizetype windowBytes)
+{
+    if (!file.isOpen() || !file.isReadable() || file.isSequential())
+        return false;
+    FileBytes bytes(file, windowBytes);
+    return pictureComplete(bytes);
 }
 
 struct CUrlSession::Impl {
@@ -282,107 +353,85 @@ struct CUrlSession::Impl {
     bool hopeless = false;     // the failure would repeat on another try
     bool cutShort = false;     // a picture that came whole by HTTP lacks its end
     Clock::time_point lastData;
-
-    // A compressed page is inflated as it arrives, the output thrown away, so that the
-    // cap holds for its inflated size too: a few compressed bytes can stand for
-    // gigabytes of text, and a compressed page without end would take ages to reach the
-    // cap in compressed bytes.
-    bool countPages = false;   // this request reads a page
     Clock::time_point totalDeadline;
-    z_stream counter {};
-    bool counting = false;
-    quint64 inflated = 0;
 
-    void startCounting()
-    {
-        stopCounting();
-        counter = z_stream {};
-        counting = inflateInit2(&counter, 47) == Z_OK;
-        inflated = 0;
-    }
-    void stopCounting()
-    {
-        if (counting)
-            inflateEnd(&counter);
-        counting = false;
-    }
-    // False once the inflated size has passed the cap. A stream that is not one (the
-    // "gzip" seen in the headers was about something else) is simply not counted.
-    bool countInflated(const char *data, size_t size)
-    {
-        if (!counting)
-            return true;
-        char sink[16384];
-        counter.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
-        counter.avail_in = uInt(size);
-        do {
-            counter.next_out = reinterpret_cast<Bytef *>(sink);
-            counter.avail_out = sizeof sink;
-            const int rc = inflate(&counter, Z_NO_FLUSH);
-            inflated += sizeof sink - counter.avail_out;
-            if (inflated > capBytes)
-                return false;
-            if (rc == Z_BUF_ERROR)
-                return true; // all taken in, no output pending: wait for more
-            if (rc != Z_OK) {
-                stopCounting(); // the end of the stream, or not a stream
-                return true;
-            }
-        } while (counter.avail_out == 0 || counter.avail_in > 0);
-        return true;
-    }
+    // A request with a savePath: the body goes to `part` as it arrives, hashed on the
+    // way for the "cut short" comparison of Fetch.
+    QString savePath;
+    PartFile part;
+    QCryptographicHash digest {QCryptographicHash::Sha256};
 
     bool stopRequested(const ST_URLREQUEST &request) const
     {
         return aborted || (request.shouldAbort && request.shouldAbort());
     }
 
+    // A header value of the last response that libcurl has read, found without regard to
+    // the name's case.
+    std::optional<QByteArray> headerOf(const char *name) const
+    {
+        curl_header *h = nullptr;
+        if (curl_easy_header(easy, name, 0, CURLH_HEADER, -1, &h) != CURLHE_OK || !h)
+            return std::nullopt;
+        return QByteArray(h->value);
+    }
+
+    // The C callbacks: nothing may leave them by an exception, so each one ends the
+    // transfer with a failure instead (returning a count that is not the one handed in).
+    template <typename F> size_t guarded(size_t failValue, F &&f)
+    {
+        try {
+            return f();
+        } catch (const std::bad_alloc &) {
+            failure = QStringLiteral("out of memory");
+        } catch (const std::exception &e) {
+            failure = QString::fromLocal8Bit(e.what());
+        } catch (...) {
+            failure = QStringLiteral("unexpected error");
+        }
+        hopeless = true;
+        return failValue;
+    }
+
     static size_t onHeader(char *data, size_t size, size_t count, void *userdata)
     {
-        return static_cast<Impl *>(userdata)->header(QByteArray(data, qsizetype(size * count)));
+        Impl *d = static_cast<Impl *>(userdata);
+        const size_t n = size * count;
+        return d->guarded(0, [&] { return d->header(data, n); });
     }
 
     static size_t onBody(char *data, size_t size, size_t count, void *userdata)
     {
-        return static_cast<Impl *>(userdata)->bodyPiece(data, size * count);
+        Impl *d = static_cast<Impl *>(userdata);
+        const size_t n = size * count;
+        return d->guarded(0, [&] { return d->bodyPiece(data, n); });
     }
 
-    static bool contentTypeIsHtml(const QByteArray &headers)
+    size_t header(const char *data, size_t size)
     {
-        for (const QByteArray &line : headers.split('\n')) {
-            const QByteArray l = line.trimmed().toLower();
-            if (l.startsWith("content-type:") && l.mid(13).trimmed().startsWith("text/html"))
-                return true;
-        }
-        return false;
-    }
-
-    size_t header(const QByteArray &line)
-    {
-        const size_t taken = size_t(line.size());
+        const QByteArray line(data, qsizetype(size));
         if (line.startsWith("HTTP/"))
             pending.clear();
         pending += line;
         if (line.size() > 11 && line.left(11).toLower() == "set-cookie:")
             cookieSet = true;
         if (line != "\r\n" && line != "\n")
-            return taken;
+            return size;
 
         // The end of one response's headers.
-        const int status = statusOf(pending.left(pending.indexOf('\n')));
+        long code = 0;
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
+        const int status = int(code);
         if (status >= 100 && status < 200) {
             pending.clear();
-            return taken;
+            return size;
         }
-        if (status >= 300 && status < 400 && status != 304 && hasHeader(pending, "Location"))
-            return taken; // libcurl follows it; only the final response counts
+        if (status >= 300 && status < 400 && status != 304 && headerOf("Location"))
+            return size; // libcurl follows it; only the final response counts
         q->headerText = QString::fromLatin1(pending);
         q->statusCode = status;
-        q->compressed = q->headerText.contains(QLatin1String("gzip"));
         inBody = true;
         lastData = Clock::now();
-        if (countPages && q->compressed)
-            startCounting();
         if (status >= 400) {
             failure = QStringLiteral("HTTP %1").arg(status);
             // The same answer again, but for a time-out (408), throttling (429) and
@@ -390,54 +439,68 @@ struct CUrlSession::Impl {
             hopeless = status < 500 && status != 408 && status != 429;
             return 0;
         }
-        if (refuseHtml && contentTypeIsHtml(pending)) {
-            failure = QStringLiteral("not a picture (text/html)");
-            hopeless = true;
-            return 0;
-        }
-        QString rest = q->headerText;
-        if (CutThrough(rest, QStringLiteral("Content-Length:"), true) >= 0) {
-            qsizetype i = 0;
-            while (i < rest.size() && (rest[i] == QLatin1Char(' ') || rest[i] == QLatin1Char('\t')))
-                ++i;
-            quint64 declared = 0;
-            for (; i < rest.size() && rest[i].isDigit() && rest[i].unicode() < 128; ++i) {
-                const quint64 digit = quint64(rest[i].unicode() - '0');
-                declared = declared > (std::numeric_limits<quint64>::max() - digit) / 10
-                               ? std::numeric_limits<quint64>::max()
-                               : declared * 10 + digit;
+        if (refuseHtml) {
+            const QByteArray type = headerOf("Content-Type").value_or(QByteArray()).trimmed().toLower();
+            if (type.startsWith("text/html")) {
+                failure = QStringLiteral("not a picture (text/html)");
+                hopeless = true;
+                return 0;
             }
-            if (declared < minBytes) {
+        }
+        // The declared length counts the bytes as sent: it says nothing of a decoded
+        // body's size.
+        const QByteArray coding = headerOf("Content-Encoding").value_or(QByteArray()).trimmed().toLower();
+        curl_off_t declared = -1;
+        if ((coding.isEmpty() || coding == "identity") && headerOf("Content-Length"))
+            curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &declared);
+        if (declared >= 0) {
+            if (quint64(declared) < minBytes) {
                 failure = QStringLiteral("too small");
                 hopeless = true;
                 return 0;
             }
-            if ((maxBytes && declared > maxBytes) || declared > capBytes) {
+            if ((maxBytes && quint64(declared) > maxBytes) || quint64(declared) > capBytes) {
                 failure = QStringLiteral("too large");
                 hopeless = true;
                 return 0;
             }
         }
-        return taken;
+        if (!savePath.isEmpty()) {
+            // The file is made before the first body byte: a folder that refuses it
+            // fails the request before anything is downloaded in vain.
+            QString why;
+            if (!part.Open(savePath, false, &why)) {
+                failure = QStringLiteral("file not written: ") + why;
+                hopeless = true;
+                return 0;
+            }
+        }
+        return size;
     }
 
     size_t bodyPiece(const char *data, size_t size)
     {
         if (!inBody)
             return size; // the body of a redirect
-        q->body.append(data, qsizetype(size));
         lastData = Clock::now();
-        const quint64 have = quint64(q->body.size());
+        const quint64 have = quint64(q->received) + size;
         if ((maxBytes && have > maxBytes) || have > capBytes) {
             failure = QStringLiteral("too large");
             hopeless = true;
             return 0;
         }
-        if (!countInflated(data, size)) {
-            failure = QStringLiteral("too large");
-            hopeless = true;
-            return 0;
+        if (part.isOpen()) {
+            QString why;
+            if (!part.Write(data, qint64(size), &why)) {
+                failure = QStringLiteral("file not written: ") + why;
+                hopeless = true;
+                return 0;
+            }
+            digest.addData(QByteArrayView(data, qsizetype(size)));
+        } else {
+            q->body.append(data, qsizetype(size));
         }
+        q->received = qint64(have);
         return size;
     }
 
@@ -446,7 +509,7 @@ struct CUrlSession::Impl {
     bool pause(const ST_URLREQUEST &request, qint64 ms);
     bool awaitTurn(const ST_URLREQUEST &request, const QString &host);
     static qint64 backoffMs(const ST_URLREQUEST &request, int attempt);
-    void writeFile(const QString &path);
+    bool commit();
 };
 
 CUrlSession::CUrlSession() : d(std::make_unique<Impl>())
@@ -462,15 +525,12 @@ CUrlSession::CUrlSession() : d(std::make_unique<Impl>())
     curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, kMaxRedirects);
-    // HTTP/1.1 also over https, so the raw header text keeps its usual spelling
-    // ("Content-Length:" is looked for with these exact letters).
-    curl_easy_setopt(e, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
     // A proxy's CONNECT answer is not the response.
     curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    // Bodies stay as sent: the caller inflates (InflateBody) and checks sizes on raw bytes.
-    curl_easy_setopt(e, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    // Every encoding this libcurl can decode is offered, and the body arrives decoded.
+    curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReadBufferBytes);
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, d->errorBuffer);
@@ -482,7 +542,6 @@ CUrlSession::CUrlSession() : d(std::make_unique<Impl>())
 
 CUrlSession::~CUrlSession()
 {
-    d->stopCounting();
     curl_multi_cleanup(d->multi);
     curl_easy_cleanup(d->easy);
     curl_slist_free_all(d->headerList);
@@ -491,7 +550,9 @@ CUrlSession::~CUrlSession()
 bool CUrlSession::Request(const ST_URLREQUEST &request, unsigned options)
 {
     d->aborted = false;
-    return d->run(request, options);
+    const bool ok = d->run(request, options);
+    d->part.Discard(); // a picture cut short is kept only for Fetch's second look
+    return ok;
 }
 
 bool CUrlSession::Fetch(const ST_URLREQUEST &request, unsigned options)
@@ -509,36 +570,28 @@ bool CUrlSession::Fetch(const ST_URLREQUEST &request, unsigned options)
         if (!d->awaitTurn(request, host))
             return false;
         if (d->run(request, options)) {
-            if (request.minTextLength == 0)
-                return true;
-            QByteArray text;
-            if ((options & FETCH_CACHE_WRITE) && compressed)
-                InflateBody(body.constData(), body.size(), text);
-            else
-                text = body;
-            if (quint64(text.size()) > request.minTextLength)
+            if (request.minTextLength == 0 || quint64(body.size()) > request.minTextLength)
                 return true;
             errorText = QStringLiteral("too short");
         } else if (d->cutShort) {
-            const QByteArray digest = QCryptographicHash::hash(body, QCryptographicHash::Sha256);
+            const QByteArray digest = d->digest.result();
             if (digest == cutDigest) {
                 // The same bytes twice: the site keeps the picture that way.
                 errorText.clear();
                 warningText = QStringLiteral("the site keeps it cut short");
-                if (!request.savePath.isEmpty())
-                    d->writeFile(request.savePath);
-                return true;
+                return d->commit();
             }
             if (cutDigest.isEmpty())
                 tries = std::max(tries, attempt + 1);
             cutDigest = digest;
         }
+        d->part.Discard();
         if (d->stopRequested(request))
             return false;
 
         // The pause before the next try: the back-off, or what the site asks if longer.
         qint64 wait = Impl::backoffMs(request, attempt);
-        const qint64 asked = statusCode == 429 || statusCode == 503 ? retryAfterMs(headerText.toLatin1()) : -1;
+        const qint64 asked = statusCode == 429 || statusCode == 503 ? retryAfterMs(d->headerOf("Retry-After")) : -1;
         if (asked > qint64(request.retryAfterMaxMs)) {
             errorText += QStringLiteral(" (asked to wait %1 s)").arg(asked / 1000);
             return false;
@@ -557,8 +610,10 @@ bool CUrlSession::Fetch(const ST_URLREQUEST &request, unsigned options)
 
 bool CUrlSession::Impl::run(const ST_URLREQUEST &request, unsigned)
 {
+    part.Discard();
+    digest.reset();
     q->body.clear();
-    q->compressed = false;
+    q->received = 0;
     q->statusCode = 0;
     q->errorText.clear();
     q->savedToFile = false;
@@ -572,8 +627,7 @@ bool CUrlSession::Impl::run(const ST_URLREQUEST &request, unsigned)
     minBytes = quint64(request.minSizeKB) * 1024;
     maxBytes = quint64(request.maxSizeKB) * 1024;
     capBytes = quint64(request.savePath.isEmpty() ? PAGE_BODY_CAP : FILE_BODY_CAP);
-    countPages = request.savePath.isEmpty();
-    stopCounting();
+    savePath = request.savePath;
     refuseHtml = request.refuseHtml;
 
     if (stopRequested(request)) {
@@ -588,6 +642,8 @@ bool CUrlSession::Impl::run(const ST_URLREQUEST &request, unsigned)
         return false;
     }
     curl_easy_setopt(easy, CURLOPT_URL, url.toEncoded().constData());
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, long(request.lowSpeedSeconds ? request.lowSpeedBytesPerSecond : 0));
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long(request.lowSpeedBytesPerSecond ? request.lowSpeedSeconds : 0));
 
     curl_slist *list = nullptr;
     const QStringList lines = request.headers.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
@@ -612,7 +668,6 @@ bool CUrlSession::Impl::run(const ST_URLREQUEST &request, unsigned)
         rc = transfer(request, headersDeadline);
         curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 0L);
     }
-    stopCounting();
 
     if (cookieSet) {
         CookieStore::MarkChanged();
@@ -629,10 +684,9 @@ bool CUrlSession::Impl::run(const ST_URLREQUEST &request, unsigned)
     }
     // The body ended where HTTP said it would; without a length or chunks, the end of
     // the connection ended it, which a broken connection does as well.
-    const QByteArray headers = q->headerText.toLatin1();
-    const bool whole = hasHeader(headers, "Content-Length")
-                       || headerValue(headers, "Transfer-Encoding").value_or(QByteArray()).toLower().contains("chunked");
-    const quint64 size = quint64(q->body.size());
+    const bool whole = headerOf("Content-Length").has_value()
+                       || headerOf("Transfer-Encoding").value_or(QByteArray()).toLower().contains("chunked");
+    const quint64 size = quint64(q->received);
     if (size < minBytes) {
         q->errorText = QStringLiteral("too small");
         hopeless = whole;
@@ -643,13 +697,34 @@ bool CUrlSession::Impl::run(const ST_URLREQUEST &request, unsigned)
         hopeless = true;
         return false;
     }
-    if (request.refusePartialPicture && !IsPictureComplete(q->body.constData(), q->body.size())) {
+    if (!savePath.isEmpty() && !part.isOpen()) {
+        // An empty body: no piece came to open the file with.
+        QString why;
+        if (!part.Open(savePath, false, &why)) {
+            q->errorText = QStringLiteral("file not written: ") + why;
+            hopeless = true;
+            return false;
+        }
+    }
+    if (request.refusePartialPicture
+        && !(part.isOpen() ? IsPictureComplete(*part.file()) : IsPictureComplete(q->body.constData(), q->body.size()))) {
         q->errorText = QStringLiteral("incomplete picture");
         cutShort = whole;
         return false;
     }
-    if (!request.savePath.isEmpty())
-        writeFile(request.savePath);
+    return savePath.isEmpty() || commit();
+}
+
+bool CUrlSession::Impl::commit()
+{
+    // The picture appears under its name only when complete and on the disk.
+    QString why;
+    if (!part.Commit(true, &why)) {
+        q->errorText = QStringLiteral("file not written: ") + why;
+        hopeless = true;
+        return false;
+    }
+    q->savedToFile = true;
     return true;
 }
 
@@ -733,17 +808,6 @@ qint64 CUrlSession::Impl::backoffMs(const ST_URLREQUEST &request, int attempt)
     return full - QRandomGenerator::global()->bounded(full / 2 + 1);
 }
 
-void CUrlSession::Impl::writeFile(const QString &path)
-{
-    // The picture appears under its name only when complete (see SaveFile.h).
-    QString why;
-    if (!SaveFileAtomically(path, q->body, false, &why, false)) {
-        q->errorText = QStringLiteral("file not written: ") + why;
-        return;
-    }
-    q->savedToFile = true;
-}
-
 void CUrlSession::Abort()
 {
     d->aborted = true;
@@ -752,12 +816,7 @@ void CUrlSession::Abort()
 
 QString CUrlSession::GetText(unsigned options) const
 {
-    QByteArray data;
-    if ((options & TEXT_INFLATE) && compressed)
-        InflateBody(body.constData(), body.size(), data);
-    else
-        data = body;
-
+    const QByteArray &data = body;
     QString text;
     if (headerText.contains(QLatin1String("charset=GBK")))
         text = AnsiToText(data.constData());
@@ -773,42 +832,4 @@ QString CUrlSession::GetText(unsigned options) const
         text = AnsiToText(data.constData());
     DecodeHtmlEntities(text);
     return text;
-}
-
-bool CUrlSession::InflateBody(const char *data, qsizetype size, QByteArray &out, qsizetype maxOut)
-{
-    const qsizetype limit = out.size() + std::max<qsizetype>(0, maxOut);
-    z_stream zs {};
-    if (inflateInit2(&zs, 47) != Z_OK)
-        return false;
-    zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
-    zs.avail_in = uInt(std::min<qsizetype>(size, std::numeric_limits<uInt>::max()));
-    qsizetype fed = qsizetype(zs.avail_in);
-    bool ok = false;
-    char chunk[8192];
-    for (;;) {
-        if (zs.avail_in == 0 && fed < size) {
-            const qsizetype next = std::min<qsizetype>(size - fed, std::numeric_limits<uInt>::max());
-            zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data + fed));
-            zs.avail_in = uInt(next);
-            fed += next;
-        }
-        zs.next_out = reinterpret_cast<Bytef *>(chunk);
-        zs.avail_out = sizeof chunk;
-        const int rc = inflate(&zs, Z_NO_FLUSH);
-        const qsizetype produced = qsizetype(sizeof chunk - zs.avail_out);
-        if (out.size() + produced > limit) {
-            out.append(chunk, limit - out.size());
-            break;
-        }
-        out.append(chunk, produced);
-        if (rc == Z_STREAM_END) {
-            ok = true;
-            break;
-        }
-        if (rc != Z_OK)
-            break;
-    }
-    inflateEnd(&zs);
-    return ok;
 }

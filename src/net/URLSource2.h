@@ -8,16 +8,24 @@
 //
 // Behaviour worth knowing:
 // - verb GET, the fixed agent text, `headers` sent as given, redirects followed (at
-//   most 10), proxies from the environment, http and https (certificates verified);
-// - bodies are never decoded by libcurl: `body` holds the bytes as sent, and the size
-//   limits apply to them;
+//   most 10), proxies from the environment, http and https (certificates verified), the
+//   HTTP version libcurl chooses;
+// - every content encoding libcurl has (gzip, deflate, br, zstd) is offered, unless
+//   `headers` names its own Accept-Encoding, and every one it has is decoded: `body`,
+//   the size limits and the page cap count decoded bytes;
+// - the status, the declared length and the header values come from libcurl, header
+//   names compared without regard to case; headerText keeps the raw header block for
+//   the text conversions ("charset=GBK");
 // - a final response with status 400 or above fails when its headers end; its body is
 //   not read;
-// - a declared "Content-Length:" outside the limits fails before any body byte is read;
-//   a body that grows past the maximum fails at once;
-// - with savePath the body is written as SaveFileAtomically writes (a temporary file
-//   renamed over the target when complete), so a failed or stopped request leaves no
-//   file behind;
+// - a declared length (of an answer not content-encoded) outside the limits fails
+//   before any body byte is read; a body that grows past the maximum fails at once;
+// - with savePath the body goes to a temporary file beside it as it arrives (through
+//   libcurl's receive buffer, never whole in memory), is checked there, and is renamed
+//   over the target only when complete (fdatasync first, so a picture reported saved is
+//   whole after a power loss too); a failed, stopped or refused request leaves no file;
+// - no C callback of libcurl ever lets an exception through (bad_alloc included): it
+//   ends the transfer with a failure instead;
 // - Fetch tells a failure that another try would only repeat from one that may pass;
 //   it waits before each try as the back-off, the site's Retry-After and the process-wide
 //   pacing per host (HostThrottle) ask.
@@ -34,11 +42,12 @@
 // No response cache is kept, so neither bit changes what goes over the network; the
 // callers' values (0 for pages, 3 for pictures) are kept as they are.
 enum : unsigned {
-    FETCH_CACHE_WRITE = 1, // Fetch inflates a compressed body before its length check
+    FETCH_CACHE_WRITE = 1,
     FETCH_CACHE_READ = 2,
 };
 
-// GetText options.
+// GetText options. Bodies arrive decoded, so TEXT_INFLATE changes nothing; it is kept
+// for the callers' values.
 enum : unsigned {
     TEXT_INFLATE = 1,
     TEXT_UTF8 = 2,
@@ -48,8 +57,9 @@ enum : unsigned {
 };
 
 // A body larger than this is a failed request, whatever maxSizeKB says, so a hostile
-// page cannot take unbounded memory. For a compressed page the bound holds for the
-// inflated text too. Pictures written to a file get a larger bound.
+// page cannot take unbounded memory: a page is held in memory, counted in decoded bytes
+// (a few compressed bytes can stand for gigabytes). Pictures go to a file and get a
+// larger bound, so a hostile host cannot fill the disk either.
 inline constexpr qint64 PAGE_BODY_CAP = 64ll * 1024 * 1024;
 inline constexpr qint64 FILE_BODY_CAP = 512ll * 1024 * 1024;
 // The longest a page request (one without savePath) may take as a whole: a site that
@@ -65,6 +75,11 @@ inline constexpr uint32_t PAGE_TIME_CAP_MS = 5 * 60 * 1000;
 // lack the description (meta/moov) or the coded data (mdat). Bytes of any other kind are
 // not judged. Linear in the size; no allocation.
 bool IsPictureComplete(const char *data, qsizetype size);
+// The same for a file's bytes (a device open for reading that can seek), read through a
+// small window: the file may be far larger than what should be held in memory. A file
+// that cannot be read is not complete. windowBytes: the window's size (at least 16).
+class QIODevice;
+bool IsPictureComplete(QIODevice &file, qsizetype windowBytes = 65536);
 
 // The request description; owned by the caller and only read by the session.
 struct ST_URLREQUEST {
@@ -76,7 +91,7 @@ struct ST_URLREQUEST {
 
     QString url;               // scheme, host, optional port, path and query
     QString headers;           // extra header lines, each ended by CR LF, sent unchanged
-    QString savePath;          // when set, the finished body is also written to this file
+    QString savePath;          // when set, the body is written to this file (and not kept)
     uint32_t readTimeoutMs;    // longest gap between two pieces of the body; 0 = none
     uint32_t stepTimeoutMs;    // bound on everything up to the end of the final
                                // response's headers (connect, redirects); 0 = none
@@ -98,6 +113,12 @@ struct ST_URLREQUEST {
     // Least time between the starts of two requests to this request's host (host and
     // port), across every session of the process; 0: none.
     uint32_t requestGapMs = 0;
+    // The low-speed floor: a transfer that moves fewer than lowSpeedBytesPerSecond
+    // bytes a second for lowSpeedSeconds in a row (waiting for the answer included)
+    // fails ("too slow"), so a host that trickles a byte now and then within the read
+    // time-out cannot hold a worker for ever. 0: none.
+    uint32_t lowSpeedBytesPerSecond = 0;
+    uint32_t lowSpeedSeconds = 0;
     // A response declaring itself an HTML page fails before its body is read: a picture
     // request must never save a site's error page as a picture.
     bool refuseHtml = false;
@@ -133,15 +154,11 @@ public:
     // - With refusePartialPicture, a body that arrived whole by HTTP (its declared length
     //   or the chunked end) but ends before its picture's end is fetched once more, also
     //   past `attempts`. If the same bytes come back, the site keeps the picture that way:
-    //   they are saved and warningText says so. A short read stays a failure.
+    //   they are saved and warningText says so (the bodies are compared by their SHA-256,
+    //   taken as they arrive). A short read stays a failure.
     bool Fetch(const ST_URLREQUEST &request, unsigned options = 0);
     // The body of the last request as text (charset rules, then DecodeHtmlEntities).
     QString GetText(unsigned options) const;
-    // zlib inflation (gzip or zlib header), appended to out; false on a damaged stream,
-    // out keeps what was produced.
-    // At most maxOut bytes are produced: a longer result fails as well (a few bytes of
-    // a hostile page can inflate to gigabytes).
-    static bool InflateBody(const char *data, qsizetype size, QByteArray &out, qsizetype maxOut = PAGE_BODY_CAP);
 
     // Stops the transfer in flight, or the retry pause (the reason is then "aborted"), from
     // any thread. The session stays aborted until the next Request/Fetch begins.
@@ -149,14 +166,15 @@ public:
 
     // Result of the last request.
     QString headerText;   // raw headers of the last response that delivered them
-    QByteArray body;      // body bytes received by the last request
-    bool compressed = false; // headerText contains "gzip"
+    QByteArray body;      // body bytes (decoded) received by the last request without a
+                          // savePath; with one they went to the file and this stays empty
+    qint64 received = 0;  // body bytes (decoded) the last request received, either way
 
     // Diagnostics for summaries (not part of the request's result).
     int statusCode = 0;    // HTTP status of the last final response, 0 when none arrived
     // Why the last request failed ("timed out", "HTTP 404", "too large", "aborted",
-    // "connection reset", "truncated" ...), or "file not written: ..." when it
-    // succeeded but savePath could not be written; empty otherwise.
+    // "connection reset", "truncated", "too slow", "file not written: ..." when savePath
+    // could not be written ...); empty otherwise.
     QString errorText;
     bool savedToFile = false; // savePath was written completely and renamed into place
     // Why Fetch's success is not quite one ("the site keeps it cut short"); empty otherwise.

@@ -10,7 +10,7 @@
 
 #include <QSet>
 
-bool EnumeratePins(AppState &app, WindowServices &w, int albumIndex)
+bool EnumeratePins(AppState &app, WindowServices &w, int albumIndex, const std::function<void()> &collected)
 {
     const ST_PERLISTRECORD r = app.albums.at(albumIndex);
     SourceState &src = app.source;
@@ -18,7 +18,6 @@ bool EnumeratePins(AppState &app, WindowServices &w, int albumIndex)
 
     CUrlSession session;
     ST_URLREQUEST req(QString(), QString(), app.timings.pageTimeoutMs);
-    req.headers = QStringLiteral("Accept-Encoding: gzip, deflate\r\n");
     app.ApplyRetryPolicy(req);
     req.minTextLength = 0;
     req.shouldAbort = [&app] { return app.DownState == 3 || app.bQuit; };
@@ -73,6 +72,8 @@ bool EnumeratePins(AppState &app, WindowServices &w, int albumIndex)
             if (piece.cursor.isEmpty())
                 continue;
             AddPicture(app, w, page.AddressOf(piece), piece.description, QString(), albumIndex);
+            if (collected)
+                collected();
             const uint8_t state = app.DownState;
             if (state == 3)
                 return false;

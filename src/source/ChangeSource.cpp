@@ -107,7 +107,6 @@ ListOutcome ReadBoardPage(AppState &app, WindowServices &w, const QString &addre
     }
 
     ST_URLREQUEST req(QString(), QString(), app.timings.pageTimeoutMs);
-    req.headers = QStringLiteral("Accept-Encoding: gzip, deflate\r\n");
     req.attempts = app.timings.boardAttempts;
     req.retryDelaySeconds = app.timings.boardRetryDelaySeconds;
     app.ApplyPacing(req);

@@ -10,6 +10,7 @@
 #include "core/ListOutcome.h"
 
 #include <QString>
+#include <functional>
 
 class AppState;
 class WindowServices;
@@ -37,7 +38,9 @@ void RebuildAlbumRows(AppState &app, WindowServices &w);
 // whether the listing reached its end: the board's count, a page without pins, a page
 // answered twice, or the earlier run's mark. False when a page request failed (or
 // answered nothing), a stop came, or the album reached the picture cap.
-bool EnumeratePins(AppState &app, WindowServices &w, int albumIndex);
+// `collected`, when given, is called on this thread after each pin handed to AddPicture
+// (the download run hands the new pictures to the worker pool there).
+bool EnumeratePins(AppState &app, WindowServices &w, int albumIndex, const std::function<void()> &collected = {});
 
 // Body of the download-run thread.
 void RunDownload(AppState &app, WindowServices &w);

@@ -1,5 +1,10 @@
-// The download run: the chosen albums one after another, collected, then downloaded
-// by the worker pool or written as a download list.
+// The download run: the chosen albums one after another, each collected and downloaded
+// by the worker pool at once (the pool starts on the first pictures named while later
+// pin pages are read), or collected and written as a download list.
+//
+// The names are still given in board order by this thread alone, so files, list, names
+// file, archive and mark come out as from a run that collected first and downloaded
+// afterwards; the fix-up passes, the names file and the mark wait for the album's batch.
 //
 // What an album leaves behind, so that a later run loses nothing:
 // - the download archive records every picture as it is saved (AppState::AddOutcome);
@@ -81,26 +86,26 @@ void describeFailures(AppState &app, qsizetype from, int album)
     });
 }
 
-// Which of the album's collected pictures the archive holds already.
+// Which of the album's collected pictures the archive held before the album's run
+// (the pool may have saved some of them since).
 QList<bool> knownAddresses(const AppState &app)
 {
     QList<bool> known;
     for (const QString &a : app.downloads.addresses)
-        known.append(app.archive.Contains(a));
+        known.append(app.archive.SavedBefore(a));
     return known;
 }
 
-// Downloads the album's collected pictures with the worker pool and settles what the
-// album leaves behind: the extension and time passes, the names file (unless its lines
-// are there already), the mark. `index` is the album's place in the summary's album
-// list. Answers false when the pool could not start.
-bool downloadAlbum(AppState &app, WindowServices &w, uint16_t options, int index, bool wholeAlbum, bool namesPending)
+// Waits for the album's worker pool and settles what the album leaves behind: the
+// extension and time passes, the names file (unless its lines are there already), the
+// mark. `index` is the album's place in the summary's album list; `failuresBefore` the
+// summary's failure count before the pool started. Answers false when the pool could
+// not start.
+bool downloadAlbum(AppState &app, WindowServices &w, uint16_t options, int index, bool wholeAlbum, bool namesPending,
+                   std::thread pool, qsizetype failuresBefore)
 {
     const AlbumOutcome album = app.Summary().albumList.value(index);
     const QList<bool> knownBefore = knownAddresses(app);
-    w.SetProgressText(QStringLiteral("已开始下载图片"), ReportKind::DownloadStarted);
-    const qsizetype failuresBefore = app.Summary().failures.size();
-    std::thread pool = StartDownPicFunc(app, w);
     if (!pool.joinable()) {
         w.ShowMessage(QStringLiteral("Create thread:DownPicFunc failed."));
         return false;
@@ -250,13 +255,27 @@ void RunDownload(AppState &app, WindowServices &w)
         w.SetPhaseText(QStringLiteral("正在下载第%1/%2个图集").arg(h + 1).arg(chosen.size()), ReportKind::AlbumStarted);
         w.SetProgressText(QStringLiteral("......"), ReportKind::AlbumCollecting);
 
-        const bool listingComplete = EnumeratePins(app, w, i);
-        const DownloadList &list = app.downloads;
-        if (app.DownState == 3) {
-            app.archive.Close();
-            continue; // stopped while collecting: the album is left as it was
+        // Downloading starts with the first pictures named, while later pages are read.
+        std::shared_ptr<DownloadBatch> batch;
+        std::thread pool;
+        const qsizetype failuresBefore = app.Summary().failures.size();
+        if (!(options & OPT_LIST_ONLY)) {
+            batch = std::make_shared<DownloadBatch>();
+            pool = StartDownPicFunc(app, w, batch);
         }
-
+        const bool listingComplete = EnumeratePins(app, w, i, [&] {
+            if (batch)
+                batch->AddFrom(app.downloads);
+        });
+        if (batch)
+            batch->End();
+        const DownloadList &list = app.downloads;
+        if (app.DownState == 3 && (!batch || batch->Size() == 0)) {
+            if (pool.joinable())
+                pool.join();
+            app.archive.Close();
+            continue; // stopped while collecting, before any download: the album is left as it was
+        }
         AlbumOutcome album;
         album.name = record.strName;
         album.folder = list.folder();
@@ -274,6 +293,8 @@ void RunDownload(AppState &app, WindowServices &w)
             s.albumList.append(album);
         });
         if (list.addresses.isEmpty()) {
+            if (pool.joinable())
+                pool.join(); // it ends at once: its batch ended empty
             app.archive.Close();
             continue;
         }
@@ -294,7 +315,7 @@ void RunDownload(AppState &app, WindowServices &w)
             continue;
         }
 
-        downloadAlbum(app, w, options, albumIndex, wholeAlbum, true);
+        downloadAlbum(app, w, options, albumIndex, wholeAlbum, true, std::move(pool), failuresBefore);
         closeArchive(app, w);
     }
 
@@ -340,7 +361,8 @@ void RetryFailures(AppState &app, WindowServices &w, const RunSummary &previous)
             s.albumList.append(album);
         });
         // A run that named the whole album wrote the failed pictures' lines already.
-        downloadAlbum(app, w, options, index, false, !album.namesWritten);
+        const qsizetype failuresBefore = app.Summary().failures.size();
+        downloadAlbum(app, w, options, index, false, !album.namesWritten, StartDownPicFunc(app, w), failuresBefore);
         closeArchive(app, w);
     }
     endRun(app, w);

@@ -95,6 +95,100 @@ ST_DOWNSET downSet(uint16_t threads, uint16_t timeout = 10, uint16_t minKB = 0, 
 
 } // namespace
 
+namespace {
+
+// Everything below a folder (ending in a separator): relative path -> bytes; the download archive as its sorted
+// lines (the workers record the pictures in the order they finish).
+QMap<QString, QByteArray> folderContents(const QString &root)
+{
+    QMap<QString, QByteArray> contents;
+    for (const QString &name : filesBelow(root)) {
+        QFile f(root + name);
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << name.toStdString();
+        QByteArray bytes = f.readAll();
+        if (name.endsWith(DownloadArchive::FileName())) {
+            QList<QByteArray> lines = bytes.split('\n');
+            std::sort(lines.begin(), lines.end());
+            bytes = lines.join('\n');
+        }
+        contents.insert(name, bytes);
+    }
+    return contents;
+}
+
+} // namespace
+
+TEST_F(DownloadRun, DownloadingWhileCollectingGivesWhatCollectingFirstGave)
+{
+    // A board of three pin pages, named from the descriptions (with duplicates) into a
+    // names file, downloaded; then the board grows and a run with "不下载以前下载过的图片"
+    // takes the new pins. Once with the pictures held at the site until the listing has
+    // ended (collected first, downloaded after), once with the pin pages held until the
+    // first page's pictures are saved (downloaded while collecting). Both leave the same.
+    BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("70"), QStringLiteral("overlap"), QStringLiteral("u"), 55, 18);
+    for (int i = 0; i < b.pins.size(); ++i)
+        b.pins[i].description = QStringLiteral("pin %1").arg(i % 7); // names made unique with "(k)"
+    editSaveSet([](ST_SAVESET &set) { set.wOptions |= OPT_NAMES_FILE; });
+    editDownSet([](ST_DOWNSET &d) { d.wThreads = 4; });
+    const QString pictures = QStringLiteral("/70_");
+    const QString pages = QStringLiteral("/boards/70/?");
+    site.addBoard(b);
+    QMap<QString, QByteArray> results[2];
+    QStringList names[2];
+    for (const bool overlap : {false, true}) {
+        SCOPED_TRACE(overlap ? "downloading while collecting" : "collecting first");
+        w->savePath = sandbox.path() + (overlap ? QStringLiteral("overlap") : QStringLiteral("sequential"));
+        QDir().mkpath(w->savePath);
+        editSaveSet([](ST_SAVESET &set) { set.wOptions &= uint16_t(~OPT_SKIP_DOWNLOADED); });
+        BoardSite::Board first = b;
+        first.pins = b.pins.mid(5); // the five newest come later
+        first.declaredPinCount = first.pins.size();
+        app->albums.clear();
+        const int album = addAlbum(first);
+        for (const bool growing : {false, true}) {
+            site.addBoard(growing ? b : first);
+            if (growing)
+                editSaveSet([](ST_SAVESET &set) { set.wOptions |= OPT_SKIP_DOWNLOADED; });
+            site.clearRequests();
+            // The grown board's new pins are all on its first page: nothing to hold there
+            // when downloading while collecting.
+            const bool hold = !overlap || !growing;
+            bool interleaved = !hold;
+            if (hold)
+                site.holdRequests(overlap ? pages + QStringLiteral("hxzmqq2s&max=%1&").arg(first.pins[19].id) : pictures);
+            std::thread releaser([&] {
+                if (!hold)
+                    return;
+                if (overlap) {
+                    // Page 2 waits at the site until the first page's pictures are saved.
+                    interleaved = waitFor([&] { return app->Summary().saved >= 20; }, std::chrono::seconds(30))
+                                  && site.heldRequests() == 1;
+                } else {
+                    // The listing ends with the last page; only then do the pictures go.
+                    interleaved = waitFor([&] {
+                        return w->Progress().contains(QStringLiteral("已获取到%1张图片信息").arg(growing ? 5 : 50));
+                    }, std::chrono::seconds(30)) && app->Summary().saved == 0;
+                }
+                site.releaseRequests();
+            });
+            runChosen({album});
+            releaser.join();
+            EXPECT_TRUE(interleaved);
+            EXPECT_FALSE(app->Summary().hasFailures());
+            EXPECT_EQ(app->Summary().saved, growing ? 5 : 50);
+        }
+        const int k = overlap ? 1 : 0;
+        results[k] = folderContents(w->savePath + QDir::separator());
+        names[k] = app->downloads.fileNames;
+    }
+    EXPECT_EQ(results[0].keys(), results[1].keys());
+    EXPECT_EQ(results[0], results[1]);
+    EXPECT_EQ(names[0], names[1]);
+    EXPECT_TRUE(results[1].contains(QStringLiteral("overlap/pic.kzv")));
+    EXPECT_TRUE(results[1].contains(QStringLiteral("overlap/overlap.txt")));
+    EXPECT_EQ(results[1].size(), 55 + 3) << "pictures, names file, mark, archive";
+}
+
 TEST_F(DownloadRun, ABoardOf45PinsIsCollectedInThreePagesAndDownloaded)
 {
     retrieveAndRun(site.boardUrl(QStringLiteral("1001")));
@@ -1012,6 +1106,7 @@ TEST_F(DownloadRun, AStopDuringPagingEndsTheAlbumAndTheRunAtOnce)
     for (const bool listOnly : {false, true}) {
         SCOPED_TRACE(listOnly ? "list only" : "download");
         const QString first = QString::number(listOnly ? 68 : 66), next = QString::number(listOnly ? 69 : 67);
+        w->savePath = sandbox.path() + QStringLiteral("save") + first;
         const BoardSite::Board b = BoardSite::makeBoard(first, QStringLiteral("paged") + first, QStringLiteral("u"), 45, 16);
         const BoardSite::Board other = BoardSite::makeBoard(next, QStringLiteral("paged") + next, QStringLiteral("u"), 5, 17);
         site.addBoard(b);
@@ -1038,12 +1133,28 @@ TEST_F(DownloadRun, AStopDuringPagingEndsTheAlbumAndTheRunAtOnce)
         EXPECT_TRUE(endedWhileHeld) << "the stop did not abort the page request";
         const RunSummary s = app->Summary();
         EXPECT_TRUE(s.stopped);
-        EXPECT_EQ(s.saved + s.failed, 0);
         EXPECT_TRUE(s.listFiles.isEmpty());
-        for (const BoardSite::Pin &pin : b.pins)
-            EXPECT_EQ(site.requestCount(QLatin1Char('/') + pin.key), 0) << "a picture was asked for";
+        // A download had started on the first page's pictures meanwhile: what it saved is
+        // whole and in the archive, nothing of the later pages was asked for.
+        for (int i = 0; i < b.pins.size(); ++i)
+            EXPECT_LE(site.requestCount(QLatin1Char('/') + b.pins[i].key), listOnly || i >= 20 ? 0 : 1) << i;
         EXPECT_EQ(site.requestCount(QStringLiteral("/boards/%1/").arg(next)), 0) << "the next album was read";
-        EXPECT_EQ(filesBelow(w->savePath), QStringList()) << filesBelow(w->savePath).join(u' ').toStdString();
+        const QString folder = w->savePath + QDir::separator() + b.title + QDir::separator();
+        QStringList expected;
+        if (s.saved > 0)
+            expected << b.title + QLatin1Char('/') + DownloadArchive::FileName();
+        for (int i = 0; i < app->downloads.fileNames.size(); ++i) {
+            const QString name = app->downloads.fileNames[i];
+            if (!QFile::exists(folder + name))
+                continue;
+            expected << b.title + QLatin1Char('/') + name;
+            QFile f(folder + name);
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            EXPECT_EQ(f.readAll(), site.pictureBytes(b.pins[i].key));
+        }
+        expected.sort();
+        EXPECT_EQ(filesBelow(w->savePath + QDir::separator()), expected) << filesBelow(w->savePath).join(u' ').toStdString();
+        EXPECT_EQ(expected.size(), s.saved + (s.saved > 0 ? 1 : 0)) << "no mark, no names file, no list";
         EXPECT_EQ(w->LastPhase(), QStringLiteral("已终止下载"));
     }
 }

@@ -891,6 +891,9 @@ void BoardSite::Impl::handleBytes(const httplib::Request &req, httplib::Response
     if (number("gzip", 0) == 1) {
         d.bytes = BoardSite::gzip(d.bytes);
         res.set_header("Content-Encoding", "gzip");
+    } else if (number("deflate", 0) == 1) {
+        d.bytes = BoardSite::deflate(d.bytes);
+        res.set_header("Content-Encoding", "deflate");
     }
     d.chunked = number("chunked", 0) == 1;
     d.noLength = number("nolength", 0) == 1;
@@ -1540,19 +1543,33 @@ bool BoardSite::parseKind(const QString &name, Kind &kind)
     return true;
 }
 
-QByteArray BoardSite::gzip(const QByteArray &data)
+namespace {
+
+QByteArray compressed(const QByteArray &data, int windowBits)
 {
     z_stream zs {};
-    if (deflateInit2(&zs, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(&zs, 6, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         return {};
     QByteArray out;
-    out.resize(qsizetype(deflateBound(&zs, uLong(data.size()))));
+    out.resize(qsizetype(deflateBound(&zs, uLong(data.size()))) + 32);
     zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
     zs.avail_in = uInt(data.size());
     zs.next_out = reinterpret_cast<Bytef *>(out.data());
     zs.avail_out = uInt(out.size());
-    const int rc = deflate(&zs, Z_FINISH);
+    const int rc = ::deflate(&zs, Z_FINISH);
     out.resize(qsizetype(zs.total_out));
     deflateEnd(&zs);
     return rc == Z_STREAM_END ? out : QByteArray();
+}
+
+} // namespace
+
+QByteArray BoardSite::gzip(const QByteArray &data)
+{
+    return compressed(data, 15 + 16);
+}
+
+QByteArray BoardSite::deflate(const QByteArray &data)
+{
+    return compressed(data, 15);
 }

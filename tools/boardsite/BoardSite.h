@@ -46,6 +46,7 @@
 //      ctype=TYPE              Content-Type (default "text/html")
 //      status=CODE             status code (default 200; 302 etc. with redirect)
 //      gzip=1                  body gzip-compressed, "Content-Encoding: gzip"
+//      deflate=1               body zlib-compressed, "Content-Encoding: deflate"
 //      chunked=1               chunked transfer, no Content-Length
 //      nolength=1              no Content-Length, the body ends when the connection closes
 //      declare=N               declared Content-Length N; N above the body's length:
@@ -247,6 +248,8 @@ public:
     static bool parseFault(const QString &name, Fault &fault);
     static bool parseKind(const QString &name, Kind &kind);
     static QByteArray gzip(const QByteArray &data);
+    // A zlib stream, as "Content-Encoding: deflate" carries it.
+    static QByteArray deflate(const QByteArray &data);
 
     // The page texts as served (before gzip), for tests that check the markers.
     QByteArray boardPageBytes(const QString &id) const;
