@@ -10,9 +10,11 @@ packages=(
   libgtest-dev libcpp-httplib-dev libicu-dev
   libqt6svg6        # the window's scalable icon (Qt's SVG image and icon plugins)
   util-linux mount  # unshare and mount: the CLI's full-disk and read-only tests
+  strace           # the CLI's durability test watches its fdatasync, rename and fsync
 )
 if [[ "${1:-}" == "--bench" ]]; then
-  packages+=(aria2 curl time)
+  # eatmydata: the cost of the fsyncs, measured by a run that skips them
+  packages+=(aria2 curl time eatmydata)
 fi
 if [[ "${1:-}" == "--screenshot" ]]; then
   packages+=(xvfb xauth x11-apps imagemagick fonts-noto-cjk)

@@ -216,17 +216,19 @@ std::unique_ptr<QFile> CreateFileAtomically(const QString &path, const QByteArra
     return part.Commit(true, error);
 }
 
-bool SyncFolder(const QString &folder)
+bool SyncFolder(const QString &folder, QString *error)
 {
 #ifdef Q_OS_WIN
     Q_UNUSED(folder);
+    Q_UNUSED(error);
     return true;
 #else
     const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
+    bool ok = fd >= 0 && ::fsync(fd) == 0;
+    if (!ok && error)
+        *error = systemError();
+    if (fd >= 0)
+        ::close(fd);
     return ok;
 #endif
 }

@@ -72,9 +72,10 @@ std::unique_ptr<QFile> CreateFileAtomically(const QString &path, const QByteArra
                                             QString *error = nullptr);
 
 // Makes the folder's entries (names created, renamed or removed) durable: after a power
-// loss the files renamed into it are found under their new names. False where the
-// system refuses; a no-op answering true where folders cannot be synced (Windows).
-bool SyncFolder(const QString &folder);
+// loss the files renamed into it are found under their new names. False, with *error
+// set, where the system refuses; a no-op answering true where folders cannot be synced
+// (Windows, whose renames are journalled with the file).
+bool SyncFolder(const QString &folder, QString *error = nullptr);
 
 // Whether a file name is one of the temporary files above.
 bool IsTempFileName(const QString &name);

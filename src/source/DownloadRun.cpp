@@ -27,6 +27,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QHash>
 
 #include <algorithm>
@@ -124,6 +125,11 @@ bool downloadAlbum(AppState &app, WindowServices &w, uint16_t options, int index
     // on is saved, now or before (the archive).
     if (!stopped && album.listingComplete && failed == 0)
         WriteLastPictureMark(album.firstAddress, album.folder);
+    // The pictures were each synced before their rename; the renames (theirs, the
+    // extension fix's, the names file's and the mark's) are durable once the folder is.
+    // (An album folder that could not be made has nothing to sync: its pictures failed.)
+    if (QString why; QFileInfo(album.folder).isDir() && !SyncFolder(album.folder, &why))
+        reportWriteFailure(app, w, album.folder, why);
     describeFailures(app, failuresBefore, index);
     app.UpdateSummary([&](RunSummary &s) {
         s.albumList[index].failed = failed;

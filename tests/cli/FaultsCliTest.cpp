@@ -10,6 +10,7 @@
 #include <QDirIterator>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 
 #include <QThread>
 
@@ -486,4 +487,66 @@ TEST_F(FaultsCli, AHostileSiteEndsInBoundedTimeAndWritesNothingOutside)
             EXPECT_TRUE(path.startsWith(QStringLiteral("work/")) || (!c.owner.isEmpty() && path.startsWith(albumPath)))
                 << path.toStdString();
     }
+}
+
+TEST_F(FaultsCli, LargePicturesGoToDiskWithoutBeingHeldInMemory)
+{
+    // Four pictures of 48 MB with four workers: held whole, they would take 192 MB.
+    BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("80"), QStringLiteral("t"), QStringLiteral("u"), 4, 80,
+                                              48 * 1024 * 1024, 48 * 1024 * 1024, {BoardSite::Kind::Jpeg, BoardSite::Kind::Png});
+    site.addBoard(b);
+    const QString root = sandbox.path() + QStringLiteral("large/");
+    long peakKb = -1;
+    const Result r = runMeasured(root, {QStringLiteral("-j"), QStringLiteral("4"), site.boardUrl(b.id)},
+                                 sandbox.file(QStringLiteral("large")), &peakKb);
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_GT(peakKb, 0);
+    EXPECT_LT(peakKb, 96 * 1024) << "KB";
+    int whole = 0;
+    QDirIterator it(save(root), QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (path.endsWith(QStringLiteral(".jpg")))
+            whole += pictureOf(b, readFile(path)) >= 0 ? 1 : 0;
+    }
+    EXPECT_EQ(whole, 4);
+}
+
+TEST_F(FaultsCli, EveryPictureReachesTheDiskBeforeItsNameAndTheFolderAfterTheBatch)
+{
+    // What the system calls show: each picture's temporary file is synced (fdatasync)
+    // before it is renamed to the picture's name, and the album folder is synced (fsync)
+    // after the last rename of the album.
+    if (QStandardPaths::findExecutable(QStringLiteral("strace")).isEmpty())
+        GTEST_SKIP() << "strace is not installed (scripts/setup.sh installs it)";
+    const BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("81"), QStringLiteral("t"), QStringLiteral("u"), 6, 81);
+    site.addBoard(b);
+    const QString root = sandbox.path() + QStringLiteral("sync/");
+    const QString trace = sandbox.file(QStringLiteral("trace"));
+    const Result r = run(root, {QStringLiteral("-j"), QStringLiteral("3"), QStringLiteral("--names-file"), site.boardUrl(b.id)},
+                         {QStringLiteral("strace"), QStringLiteral("-f"), QStringLiteral("-y"), QStringLiteral("-qq"),
+                          QStringLiteral("-e"), QStringLiteral("trace=fdatasync,fsync,rename,renameat,renameat2"),
+                          QStringLiteral("-o"), trace});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QString album = save(root) + QStringLiteral("/u/t");
+    QStringList synced;       // temporary files synced so far
+    QStringList renamed;      // pictures renamed into place after their sync
+    int lastAlbumRename = -1, albumSync = -1, line = 0;
+    static const QRegularExpression partName(QStringLiteral("(/[^<>\"]*\\.corvadin-[A-Za-z0-9]{6}\\.part)"));
+    for (const QString &l : QString::fromUtf8(readFile(trace)).split(u'\n')) {
+        ++line;
+        const QRegularExpressionMatch part = partName.match(l);
+        if (l.contains(QStringLiteral("fdatasync(")) && part.hasMatch()) {
+            synced << part.captured(1);
+        } else if (l.contains(QStringLiteral("rename")) && part.hasMatch() && l.contains(album)) {
+            EXPECT_TRUE(synced.contains(part.captured(1))) << "renamed before its sync: " << l.toStdString();
+            if (l.contains(QStringLiteral(".jpg\"")))
+                renamed << part.captured(1);
+            lastAlbumRename = line;
+        } else if (l.contains(QStringLiteral("fsync(")) && l.contains(QStringLiteral("<") + album + QStringLiteral(">"))) {
+            albumSync = line;
+        }
+    }
+    EXPECT_EQ(renamed.size(), 6) << readFile(trace).toStdString();
+    EXPECT_GT(albumSync, lastAlbumRename) << "the album folder is synced after its last rename";
 }

@@ -8,6 +8,7 @@
 #include "settings/SoftData.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <memory>
@@ -171,3 +172,39 @@ TEST_F(SharedFolderCli, InfoLeavesTheWorkingFolderAsItWas)
 }
 
 } // namespace
+
+TEST_F(SharedFolderCli, ARunEnteringAnAlbumLeavesTheTemporaryFilesOfAnotherRunAlone)
+{
+    // One run downloads a large picture slowly into the album folder; a second run enters
+    // the same album folder meanwhile (listing it only). The first run's temporary file
+    // is its own and stays; one that a killed run left there goes.
+    BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("33"), QStringLiteral("Shared"), QStringLiteral("eve"), 6, 11, 2048, 4096);
+    b.pins[0].size = 2 * 1024 * 1024;
+    site.addBoard(b);
+    BoardSite::Options o = site.options();
+    o.bandwidthBytesPerSec = 200 * 1024; // about 10 s for the large one
+    site.setOptions(o);
+    const QString album = save() + QStringLiteral("/eve/Shared/");
+
+    auto slow = startCli({QStringLiteral("-j"), QStringLiteral("2"), site.boardUrl(b.id)});
+    QString part;
+    ASSERT_TRUE(waitFor([&] {
+        for (const QString &name : entriesIn(album))
+            if (name.endsWith(QStringLiteral(".part")) && QFileInfo(album + name).size() > 100 * 1024)
+                part = name;
+        return !part.isEmpty();
+    }, 20s)) << "no picture on its way";
+    sandbox.write(QStringLiteral("save/eve/Shared/.corvadin-K1ll3d.part"), "left by a killed run");
+
+    const Result lister = finish(*startCli({QStringLiteral("--list-only"), site.boardUrl(b.id)}));
+    ASSERT_EQ(lister.exitCode, 0) << lister.err.toStdString();
+    EXPECT_FALSE(QFile::exists(album + QStringLiteral(".corvadin-K1ll3d.part")));
+    EXPECT_TRUE(QFile::exists(album + part) || QFile::exists(album + QStringLiteral("第1张：山间的小路.jpg")))
+        << "the running download's file was removed";
+
+    const Result r = finish(*slow);
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString() << r.out.toStdString();
+    EXPECT_EQ(sandbox.read(QStringLiteral("save/eve/Shared/第1张：山间的小路.jpg")), site.pictureBytes(b.pins[0].key));
+    for (const QString &name : entriesIn(album))
+        EXPECT_FALSE(name.endsWith(QStringLiteral(".part"))) << name.toStdString();
+}

@@ -135,6 +135,33 @@ TEST_F(BoardSiteTest, PicturesAreRealPicturesOfTheirSize)
     }
 }
 
+TEST_F(BoardSiteTest, LargePicturesGoOutAsTheyAreMade)
+{
+    // Made piece by piece while they are sent, as makePicture makes them whole: every
+    // kind, larger than a piece, with a cut (StoredCut) and a short declaration.
+    startSite();
+    BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("8001"), QStringLiteral("big"), QStringLiteral("u"), 7, 81,
+                                              1536 * 1024 + 7, 1536 * 1024 + 7,
+                                              {BoardSite::Kind::Jpeg});
+    const BoardSite::Kind kinds[] = {BoardSite::Kind::Jpeg, BoardSite::Kind::Png, BoardSite::Kind::Gif,
+                                     BoardSite::Kind::Webp, BoardSite::Kind::Avif, BoardSite::Kind::Png,
+                                     BoardSite::Kind::Gif};
+    for (int i = 0; i < 7; ++i)
+        b.pins[i].kind = kinds[i];
+    b.pins[5].fault = BoardSite::Fault::StoredCut;
+    b.pins[6].fault = BoardSite::Fault::LieLength;
+    site->addBoard(b);
+    for (int i = 0; i < 7; ++i) {
+        SCOPED_TRACE(i);
+        QByteArray expected = site->pictureBytes(b.pins[i].key);
+        if (i >= 5)
+            expected.truncate(expected.size() / 2);
+        ASSERT_TRUE(session.Request(ST_URLREQUEST(site->pictureUrl(b.pins[i].key), QString(), 5000)));
+        EXPECT_EQ(session.body.size(), expected.size());
+        EXPECT_TRUE(session.body == expected);
+    }
+}
+
 TEST_F(BoardSiteTest, PicturePaddingHitsEveryExactSize)
 {
     for (const auto kind : {BoardSite::Kind::Jpeg, BoardSite::Kind::Png, BoardSite::Kind::Gif}) {

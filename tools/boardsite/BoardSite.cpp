@@ -55,22 +55,6 @@ quint64 hashBytes(const QByteArray &bytes, quint64 seed = 0)
     return splitmix(s);
 }
 
-void appendRandom(QByteArray &out, qint64 count, quint64 &state)
-{
-    const qint64 start = out.size();
-    out.resize(start + count);
-    char *p = out.data() + start;
-    qint64 i = 0;
-    for (; i + 8 <= count; i += 8) {
-        const quint64 v = splitmix(state);
-        memcpy(p + i, &v, 8);
-    }
-    if (i < count) {
-        const quint64 v = splitmix(state);
-        memcpy(p + i, &v, size_t(count - i));
-    }
-}
-
 void appendBe32(QByteArray &out, quint32 v)
 {
     out.append(char(v >> 24)).append(char(v >> 16)).append(char(v >> 8)).append(char(v));
@@ -86,24 +70,49 @@ void appendPngChunk(QByteArray &out, const char type[4], const QByteArray &data)
     appendBe32(out, quint32(crc));
 }
 
-// A chunk of padding in a private ancillary chunk type, which decoders skip.
-void appendPngPadding(QByteArray &out, qint64 dataSize, quint64 &state)
-{
-    appendBe32(out, quint32(dataSize));
-    const qsizetype crcFrom = out.size();
-    out.append("crVd", 4);
-    appendRandom(out, dataSize, state);
-    uLong crc = crc32(0, Z_NULL, 0);
-    const char *p = out.constData() + crcFrom;
-    qint64 left = out.size() - crcFrom;
-    while (left > 0) {
-        const uInt n = uInt(std::min<qint64>(left, 1 << 30));
-        crc = crc32(crc, reinterpret_cast<const Bytef *>(p), n);
-        p += n;
-        left -= n;
+// A picture as the site sends it, made as it is read: literal pieces and runs of
+// random bytes from one generator (JPEG comment segments and GIF sub-blocks made one at a
+// time, a CRC where PNG wants one). A picture of hundreds of MB goes out in pieces
+// without ever being whole in memory; makePicture reads one whole, so both give the
+// same bytes.
+class PictureSource {
+public:
+    PictureSource(BoardSite::Kind kind, qint64 size, const QByteArray &salt, const QByteArray &encoded);
+    qint64 size() const { return m_size; }
+    // The next bytes, at most `max`; 0 at the end.
+    qint64 read(char *out, qint64 max);
+
+private:
+    enum class Type { Literal, Random, JpegPad, GifPad, CrcStart, CrcEnd };
+    struct Part {
+        Type type;
+        QByteArray bytes; // Literal
+        qint64 count = 0; // Random, JpegPad, GifPad: bytes it stands for
+    };
+    void add(Type type, QByteArray bytes = {}, qint64 count = 0)
+    {
+        if (type == Type::Literal && bytes.isEmpty())
+            return;
+        m_size += type == Type::Literal ? bytes.size() : type == Type::CrcEnd ? 4 : count;
+        m_parts.append({type, std::move(bytes), count});
     }
-    appendBe32(out, quint32(crc));
-}
+    // Starts the next piece; false at the end.
+    bool next();
+
+    QList<Part> m_parts;
+    int m_next = 0;
+    qint64 m_size = 0;
+    quint64 m_state = 0;
+    QByteArray m_literal;  // the literal being read
+    qint64 m_literalAt = 0;
+    qint64 m_random = 0;   // random bytes left in the run being read
+    quint64 m_word = 0;    // the generator's last word and how many of its bytes are left
+    int m_wordLeft = 0;
+    Type m_padding = Type::Literal; // JpegPad or GifPad being cut into segments
+    qint64 m_paddingLeft = 0;
+    bool m_crcOn = false;
+    uLong m_crc = 0;
+};
 
 std::string jsonString(const QString &text)
 {
@@ -242,6 +251,9 @@ struct BoardSite::Impl {
     // How one answer's bytes go out.
     struct Delivery {
         QByteArray bytes;
+        std::shared_ptr<PictureSource> picture; // instead of bytes: made as it goes out
+        qint64 pictureLength = 0;               // how much of it
+        qint64 length() const { return picture ? pictureLength : bytes.size(); }
         std::string contentType = "text/html";
         qint64 declared = -1;   // Content-Length; -1: the body's length
         bool chunked = false;
@@ -533,7 +545,7 @@ struct BoardSite::Impl {
     void deliver(httplib::Response &res, Delivery d)
     {
         if (!d.chunked && !d.noLength) {
-            const qint64 declared = d.declared >= 0 ? d.declared : d.bytes.size();
+            const qint64 declared = d.declared >= 0 ? d.declared : d.length();
             if (declared == 0) {
                 res.set_content(std::string(), d.contentType);
                 return;
@@ -580,7 +592,7 @@ struct BoardSite::Impl {
             if (!pause(d.stallMs) || d.dropAfterStall)
                 return -1;
         }
-        qint64 limit = d.bytes.size();
+        qint64 limit = d.length();
         if (d.closeAfter >= 0)
             limit = std::min(limit, d.closeAfter);
         if (d.endless && st.sent >= limit) {
@@ -598,31 +610,50 @@ struct BoardSite::Impl {
                 return -1;
             return 1;
         }
+        const bool lying = d.declared >= 0 && d.declared < d.length();
         if (st.sent >= limit)
-            return (d.closeAfter >= 0 || (d.declared >= 0 && d.declared < d.bytes.size())) ? -1 : 0;
+            return (d.closeAfter >= 0 || lying) ? -1 : 0;
         qint64 chunk = std::min<qint64>(limit - st.sent, 64 * 1024);
         if (d.stallAfter > st.sent && !st.stalled)
             chunk = std::min(chunk, d.stallAfter - st.sent);
         if (d.rate > 0)
             chunk = std::min(chunk, std::max<qint64>(1, d.rate / 20));
-        const bool lying = d.declared >= 0 && d.declared < d.bytes.size();
         if (lying && d.rate <= 0)
             chunk = limit - st.sent; // the declared length is passed in one go
-        if (!sink.write(d.bytes.constData() + st.sent, size_t(chunk)))
+        if (!send(st, sink, chunk))
             return -1;
-        st.sent += chunk;
         if (d.rate > 0 && !pause(chunk * 1000 / d.rate))
             return -1;
         if (lying && st.sent >= d.declared) {
             // cpp-httplib stops asking once the declared length went out: send the rest now.
-            if (st.sent < limit && !sink.write(d.bytes.constData() + st.sent, size_t(limit - st.sent)))
+            if (st.sent < limit && !send(st, sink, limit - st.sent))
                 return -1;
-            st.sent = limit;
             return -1;
         }
         if (st.sent >= limit && d.closeAfter >= 0)
             return -1;
         return 1;
+    }
+
+    // Sends the next n bytes of the body, in pieces of at most 64 KB.
+    static bool send(Sending &st, httplib::DataSink &sink, qint64 n)
+    {
+        Delivery &d = st.d;
+        if (!d.picture) {
+            if (!sink.write(d.bytes.constData() + st.sent, size_t(n)))
+                return false;
+            st.sent += n;
+            return true;
+        }
+        char piece[64 * 1024];
+        while (n > 0) {
+            const qint64 got = d.picture->read(piece, std::min<qint64>(n, sizeof piece));
+            if (got <= 0 || !sink.write(piece, size_t(got)))
+                return false;
+            st.sent += got;
+            n -= got;
+        }
+        return true;
     }
 
     std::shared_ptr<void> pictureGuard()
@@ -829,7 +860,9 @@ void BoardSite::Impl::handlePicture(const httplib::Request &req, httplib::Respon
     default:
         break;
     }
-    d.bytes = makePicture(pin.kind, pin.size, pin.key.toUtf8());
+    // Made as it goes out: a picture of any size costs the site a 64 KB piece per answer.
+    d.picture = std::make_shared<PictureSource>(pin.kind, pin.size, pin.key.toUtf8(), encodedPicture(pin.kind));
+    d.pictureLength = d.picture->size();
     d.contentType = toStd(mimeType(pin.kind));
     d.guard = pictureGuard();
     switch (fault) {
@@ -839,13 +872,13 @@ void BoardSite::Impl::handlePicture(const httplib::Request &req, httplib::Respon
         d.dropAfterStall = true;
         break;
     case Fault::Truncate:
-        d.closeAfter = d.bytes.size() / 2;
+        d.closeAfter = d.pictureLength / 2;
         break;
     case Fault::LieLength:
-        d.declared = std::max<qint64>(1, d.bytes.size() / 2);
+        d.declared = std::max<qint64>(1, d.pictureLength / 2);
         break;
     case Fault::StoredCut:
-        d.bytes.truncate(d.bytes.size() / 2);
+        d.pictureLength /= 2;
         break;
     default:
         break;
@@ -1392,106 +1425,196 @@ QByteArray BoardSite::encodedPicture(Kind kind)
     return kind == Kind::Webp ? webp : kind == Kind::Avif ? avif : QByteArray();
 }
 
-QByteArray BoardSite::makePicture(Kind kind, qint64 size, const QByteArray &salt)
+PictureSource::PictureSource(BoardSite::Kind kind, qint64 size, const QByteArray &salt, const QByteArray &encoded)
 {
-    quint64 state = hashBytes(salt, 0x5eed);
-    const quint64 colour = splitmix(state);
+    using Kind = BoardSite::Kind;
+    m_state = hashBytes(salt, 0x5eed);
+    const quint64 colour = splitmix(m_state);
     const char r = char(colour), g = char(colour >> 8), b = char(colour >> 16);
-    QByteArray out;
     switch (kind) {
     case Kind::Jpeg: {
         const qint64 base = sizeof kTinyJpeg;
         size = std::max(size, base + 4);
-        out.reserve(size);
-        out.append(reinterpret_cast<const char *>(kTinyJpeg), kJpegInsertAt);
-        qint64 pad = size - base;
-        while (pad > 0) {
-            qint64 total = std::min<qint64>(pad, 65537);
-            if (pad - total > 0 && pad - total < 4)
-                total = pad - 4;
-            const qint64 len = total - 2; // the length field counts itself
-            out.append(char(0xFF)).append(char(0xFE)).append(char(len >> 8)).append(char(len));
-            appendRandom(out, total - 4, state);
-            pad -= total;
-        }
-        out.append(reinterpret_cast<const char *>(kTinyJpeg) + kJpegInsertAt, base - kJpegInsertAt);
+        add(Type::Literal, QByteArray(reinterpret_cast<const char *>(kTinyJpeg), kJpegInsertAt));
+        add(Type::JpegPad, {}, size - base);
+        add(Type::Literal, QByteArray(reinterpret_cast<const char *>(kTinyJpeg) + kJpegInsertAt, base - kJpegInsertAt));
         break;
     }
     case Kind::Png: {
-        out.append("\x89PNG\r\n\x1a\n", 8);
+        QByteArray head("\x89PNG\r\n\x1a\n", 8);
         QByteArray ihdr;
         appendBe32(ihdr, 1);
         appendBe32(ihdr, 1);
         ihdr.append(char(8)).append(char(2)).append(char(0)).append(char(0)).append(char(0));
-        appendPngChunk(out, "IHDR", ihdr);
+        appendPngChunk(head, "IHDR", ihdr);
         const char raw[4] = {0, r, g, b};
         Bytef packed[64];
         uLongf packedLen = sizeof packed;
         compress2(packed, &packedLen, reinterpret_cast<const Bytef *>(raw), 4, 0);
-        appendPngChunk(out, "IDAT", QByteArray(reinterpret_cast<const char *>(packed), qsizetype(packedLen)));
-        const qint64 base = out.size() + 12 + 12; // with an empty padding chunk and IEND
-        appendPngPadding(out, std::max<qint64>(0, size - base), state);
-        appendPngChunk(out, "IEND", {});
+        appendPngChunk(head, "IDAT", QByteArray(reinterpret_cast<const char *>(packed), qsizetype(packedLen)));
+        // A chunk of padding in a private ancillary type, which decoders skip.
+        const qint64 padding = std::max<qint64>(0, size - (head.size() + 12 + 12));
+        appendBe32(head, quint32(padding));
+        add(Type::Literal, head);
+        add(Type::CrcStart);
+        add(Type::Literal, QByteArray("crVd", 4));
+        add(Type::Random, {}, padding);
+        add(Type::CrcEnd);
+        QByteArray end;
+        appendPngChunk(end, "IEND", {});
+        add(Type::Literal, end);
         break;
     }
     case Kind::Gif: {
         size = std::max<qint64>(size, 40);
-        out.reserve(size);
-        out.append("GIF89a", 6);
-        out.append(char(1)).append(char(0)).append(char(1)).append(char(0));
-        out.append(char(0x80)).append(char(0)).append(char(0));
-        out.append(r).append(g).append(b).append(char(0)).append(char(0)).append(char(0));
-        out.append("\x2C\0\0\0\0\x01\0\x01\0\0", 10);
-        out.append("\x02\x02\x44\x01\0", 5);
+        QByteArray head;
+        head.append("GIF89a", 6);
+        head.append(char(1)).append(char(0)).append(char(1)).append(char(0));
+        head.append(char(0x80)).append(char(0)).append(char(0));
+        head.append(r).append(g).append(b).append(char(0)).append(char(0)).append(char(0));
+        head.append("\x2C\0\0\0\0\x01\0\x01\0\0", 10);
+        head.append("\x02\x02\x44\x01\0", 5);
         // Comment extension: 21 FE, sub-blocks of 1..255 bytes, 00.
-        const qint64 pad = size - out.size() - 1;
+        const qint64 pad = size - head.size() - 1;
         if (pad >= 3) {
-            out.append(char(0x21)).append(char(0xFE));
-            qint64 rest = pad - 3;
-            while (rest > 0) {
-                qint64 n = std::min<qint64>(255, rest - 1);
-                if (rest - (n + 1) == 1)
-                    n -= 1;
-                out.append(char(n));
-                appendRandom(out, n, state);
-                rest -= n + 1;
-            }
-            out.append(char(0));
+            head.append(char(0x21)).append(char(0xFE));
+            add(Type::Literal, head);
+            add(Type::GifPad, {}, pad - 3);
+            add(Type::Literal, QByteArray(1, char(0)));
+        } else {
+            add(Type::Literal, head);
         }
-        out.append(char(0x3B));
+        add(Type::Literal, QByteArray(1, char(0x3B)));
         break;
     }
     case Kind::Webp: {
         // The encoder's extended-layout file, with an unknown chunk of padding inside the
         // RIFF (chunks have an even size) and the RIFF length updated.
-        out = encodedPicture(kind);
-        const qint64 pad = size - out.size() - 8;
+        QByteArray head = encoded;
+        const qint64 pad = size - head.size() - 8;
         if (pad >= 0) {
             const qint64 data = pad & ~qint64(1);
-            out.append("XPAD", 4);
+            const quint32 riff = quint32(head.size() + data);
+            head[4] = char(riff);
+            head[5] = char(riff >> 8);
+            head[6] = char(riff >> 16);
+            head[7] = char(riff >> 24);
+            head.append("XPAD", 4);
             const quint32 le = quint32(data);
-            out.append(char(le)).append(char(le >> 8)).append(char(le >> 16)).append(char(le >> 24));
-            appendRandom(out, data, state);
-            const quint32 riff = quint32(out.size() - 8);
-            out[4] = char(riff);
-            out[5] = char(riff >> 8);
-            out[6] = char(riff >> 16);
-            out[7] = char(riff >> 24);
+            head.append(char(le)).append(char(le >> 8)).append(char(le >> 16)).append(char(le >> 24));
+            add(Type::Literal, head);
+            add(Type::Random, {}, data);
+        } else {
+            add(Type::Literal, head);
         }
         break;
     }
     case Kind::Avif: {
         // The encoder's file and a "free" box of padding at the top level.
-        out = encodedPicture(kind);
-        const qint64 pad = size - out.size();
+        QByteArray head = encoded;
+        const qint64 pad = size - head.size();
         if (pad >= 8) {
-            appendBe32(out, quint32(pad));
-            out.append("free", 4);
-            appendRandom(out, pad - 8, state);
+            appendBe32(head, quint32(pad));
+            head.append("free", 4);
+            add(Type::Literal, head);
+            add(Type::Random, {}, pad - 8);
+        } else {
+            add(Type::Literal, head);
         }
         break;
     }
     }
+}
+
+bool PictureSource::next()
+{
+    m_literal.clear();
+    m_literalAt = 0;
+    m_wordLeft = 0; // a run starts on a word of its own
+    if (m_paddingLeft > 0) {
+        // The next segment of a padding: its header, then its random bytes.
+        if (m_padding == Type::JpegPad) {
+            qint64 total = std::min<qint64>(m_paddingLeft, 65537);
+            if (m_paddingLeft - total > 0 && m_paddingLeft - total < 4)
+                total = m_paddingLeft - 4;
+            const qint64 len = total - 2; // the length field counts itself
+            m_literal = QByteArray("\xFF\xFE", 2);
+            m_literal.append(char(len >> 8)).append(char(len));
+            m_random = total - 4;
+            m_paddingLeft -= total;
+        } else {
+            qint64 n = std::min<qint64>(255, m_paddingLeft - 1);
+            if (m_paddingLeft - (n + 1) == 1)
+                n -= 1;
+            m_literal = QByteArray(1, char(n));
+            m_random = n;
+            m_paddingLeft -= n + 1;
+        }
+        return true;
+    }
+    if (m_next >= m_parts.size())
+        return false;
+    const Part &part = m_parts[m_next++];
+    switch (part.type) {
+    case Type::Literal: m_literal = part.bytes; break;
+    case Type::Random: m_random = part.count; break;
+    case Type::JpegPad:
+    case Type::GifPad:
+        m_padding = part.type;
+        m_paddingLeft = part.count;
+        break;
+    case Type::CrcStart:
+        m_crcOn = true;
+        m_crc = crc32(0, Z_NULL, 0);
+        break;
+    case Type::CrcEnd:
+        m_crcOn = false;
+        appendBe32(m_literal, quint32(m_crc));
+        break;
+    }
+    return true;
+}
+
+qint64 PictureSource::read(char *out, qint64 max)
+{
+    qint64 done = 0;
+    while (done < max) {
+        qint64 n = 0;
+        if (m_literalAt < m_literal.size()) {
+            n = std::min(max - done, qint64(m_literal.size()) - m_literalAt);
+            memcpy(out + done, m_literal.constData() + m_literalAt, size_t(n));
+            m_literalAt += n;
+        } else if (m_random > 0) {
+            const qint64 want = std::min(max - done, m_random);
+            char *p = out + done;
+            while (n < want) {
+                if (m_wordLeft == 0) {
+                    m_word = splitmix(m_state);
+                    m_wordLeft = 8;
+                }
+                const qint64 k = std::min<qint64>(m_wordLeft, want - n);
+                memcpy(p + n, reinterpret_cast<const char *>(&m_word) + (8 - m_wordLeft), size_t(k));
+                m_wordLeft -= int(k);
+                n += k;
+            }
+            m_random -= n;
+        } else {
+            if (!next())
+                break;
+            continue;
+        }
+        if (m_crcOn)
+            m_crc = crc32(m_crc, reinterpret_cast<const Bytef *>(out + done), uInt(n));
+        done += n;
+    }
+    return done;
+}
+
+QByteArray BoardSite::makePicture(Kind kind, qint64 size, const QByteArray &salt)
+{
+    PictureSource source(kind, size, salt, encodedPicture(kind));
+    QByteArray out(source.size(), Qt::Uninitialized);
+    out.resize(source.read(out.data(), out.size()));
     return out;
 }
 
