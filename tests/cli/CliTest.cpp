@@ -398,7 +398,7 @@ TEST_F(Cli, CtrlCAndSigtermStopTheRunLikeTheStopButton)
     }
 }
 
-TEST_F(Cli, CtrlCWhileThePinsArePagedEndsAtOnceWithoutAPicture)
+TEST_F(Cli, CtrlCWhileThePinsArePagedEndsAtOnce)
 {
     const BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("10"), QStringLiteral("paged"), QStringLiteral("u"), 45, 10);
     site.addBoard(b);
@@ -412,10 +412,19 @@ TEST_F(Cli, CtrlCWhileThePinsArePagedEndsAtOnceWithoutAPicture)
     ASSERT_TRUE(endedWhileHeld || p->waitForFinished(20000));
     EXPECT_TRUE(endedWhileHeld) << "the stop did not abort the page request";
     EXPECT_EQ(p->exitCode(), 130) << p->readAllStandardError().toStdString();
-    for (const BoardSite::Pin &pin : b.pins)
-        EXPECT_EQ(site.requestCount(QLatin1Char('/') + pin.key), 0) << "a picture was asked for";
+    // The board page's pins were downloading meanwhile; nothing of a later page was asked for.
+    for (int i = 0; i < b.pins.size(); ++i)
+        EXPECT_LE(site.requestCount(QLatin1Char('/') + b.pins[i].key), i < 20 ? 1 : 0) << i;
     EXPECT_EQ(site.requestCount(QStringLiteral("/boards/1001/")), 0) << "the next board was read";
-    EXPECT_EQ(files(save()), QStringList());
+    // What was saved is whole: a picture of the board, or the download archive.
+    for (const QString &name : files(save())) {
+        if (name.endsWith(QStringLiteral(".corvadin-archive")))
+            continue;
+        bool whole = false;
+        for (const BoardSite::Pin &pin : b.pins)
+            whole = whole || sandbox.read(save().mid(sandbox.path().size()) + name) == site.pictureBytes(pin.key);
+        EXPECT_TRUE(whole) << name.toStdString();
+    }
 }
 
 TEST_F(Cli, TheHostsComeFromTheEnvironmentThenSiteIniThenTheDefault)

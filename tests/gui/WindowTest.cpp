@@ -611,14 +611,18 @@ TEST_F(WindowTest, StopWhilePagingReadsAsAStop)
     Start(site->boardUrl(QStringLiteral("32")));
     button(1004)->click();
     ASSERT_TRUE(waitFor([&] { return site->heldRequests() == 1 && text(1005) == QStringLiteral("终止下载"); }, 10s));
-    EXPECT_EQ(app->bWorkersBusy, 0); // still collecting
     button(1005)->click();
     ASSERT_TRUE(waitPhase(QStringLiteral("已终止下载"), 5s)) << text(1009).toStdString();
     EXPECT_EQ(text(1005), QStringLiteral("下载"));
     EXPECT_EQ(text(1006), QString());
     EXPECT_TRUE(app->Summary().stopped);
     EXPECT_EQ(site->requestCount(QStringLiteral("/boards/32/?")), 1); // no page after the stop
-    EXPECT_TRUE(PictureFiles(save).isEmpty());                       // nothing downloaded
+    // The board page's pins were downloading meanwhile: what was saved is whole.
+    const QSet<QByteArray> expected = BoardPictures(QStringLiteral("32"));
+    const QList<QByteArray> saved = PictureFiles(save);
+    EXPECT_LE(saved.size(), 20);
+    for (const QByteArray &bytes : saved)
+        EXPECT_TRUE(expected.contains(bytes)) << "partial picture of " << bytes.size() << " bytes";
     // "终止下载" pressed once more as the done look arrives starts no new run.
     window->ShowDownloading(); // the look a late click still sees
     button(1005)->click();
