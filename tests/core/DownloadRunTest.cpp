@@ -150,7 +150,7 @@ TEST_F(DownloadRun, DownloadingWhileCollectingGivesWhatCollectingFirstGave)
             if (growing)
                 editSaveSet([](ST_SAVESET &set) { set.wOptions |= OPT_SKIP_DOWNLOADED; });
             site.clearRequests();
-            app->ResetSummary(); // what the releaser looks at starts from nothing
+            app->nDoneCount = 0; // what the releaser looks at starts from nothing
             {
                 std::lock_guard lock(w->m_mutex);
                 w->progress.clear();
@@ -161,13 +161,13 @@ TEST_F(DownloadRun, DownloadingWhileCollectingGivesWhatCollectingFirstGave)
             std::thread releaser([&] {
                 if (overlap) {
                     // Page 2 waits at the site until the first page's pictures are saved.
-                    interleaved = waitFor([&] { return app->Summary().saved >= 20; }, std::chrono::seconds(30))
+                    interleaved = waitFor([&] { return app->nDoneCount >= 20; }, std::chrono::seconds(30))
                                   && site.heldRequests() == 1;
                 } else {
                     // The listing ends with the last page; only then do the pictures go.
                     interleaved = waitFor([&] {
-                        return w->Progress().contains(QStringLiteral("已获取到%1张图片信息").arg(collected));
-                    }, std::chrono::seconds(30)) && app->Summary().saved == 0;
+                        return w->ShowedProgress(QStringLiteral("已获取到%1张图片信息").arg(collected));
+                    }, std::chrono::seconds(30)) && app->nDoneCount == 0;
                 }
                 site.releaseRequests();
             });

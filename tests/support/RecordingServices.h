@@ -155,6 +155,13 @@ public:
     QList<Row> Rows() const { return get(&RecordingServices::rows); }
     QList<int> Batches() const { return get(&RecordingServices::batches); }
     QList<ListOutcome> Outcomes() const { return get(&RecordingServices::outcomes); }
+    // Whether the progress line showed `text`; asked without copying the list, so that
+    // polling it from another thread while the run writes is no race.
+    bool ShowedProgress(const QString &text) const
+    {
+        std::lock_guard lock(m_mutex);
+        return progress.contains(text);
+    }
     QString LastPhase() const
     {
         std::lock_guard lock(m_mutex);

@@ -338,8 +338,8 @@ struct BoardSite::Impl {
     {
         keys.clear();
         for (int b = 0; b < boards.size(); ++b) {
-            for (int p = 0; p < boards[b].pins.size(); ++p)
-                keys.insert(boards[b].pins[p].key, qMakePair(b, p));
+            for (int p = 0; p < boards.at(b).pins.size(); ++p)
+                keys.insert(boards.at(b).pins.at(p).key, qMakePair(b, p));
         }
     }
 
@@ -824,7 +824,8 @@ void BoardSite::Impl::handlePicture(const httplib::Request &req, httplib::Respon
         std::lock_guard<std::mutex> lock(mutex);
         const auto it = keys.constFind(key);
         if (it != keys.constEnd()) {
-            pin = boards[it->first].pins[it->second];
+            // Read without detaching: answers on other threads still read copies of it.
+            pin = boards.at(it->first).pins.at(it->second);
             found = true;
             fault = faultLocked(key);
             const int asked = ++pictureRequests[key];
@@ -1243,7 +1244,7 @@ QByteArray BoardSite::pictureBytes(const QString &key) const
         std::lock_guard<std::mutex> lock(d->mutex);
         const auto it = d->keys.constFind(key);
         if (it != d->keys.constEnd())
-            pin = d->boards[it->first].pins[it->second];
+            pin = d->boards.at(it->first).pins.at(it->second);
         else if (!d->findInventedLocked(key, pin))
             return {};
     }
