@@ -9,6 +9,8 @@ packages=(
   qt6-base-dev qt6-webengine-dev libcurl4-openssl-dev zlib1g-dev
   libgtest-dev libcpp-httplib-dev libicu-dev
   libqt6svg6        # the window's scalable icon (Qt's SVG image and icon plugins)
+  qt6-tools-dev qt6-l10n-tools  # qt_add_translations, lupdate and lrelease (the English translation)
+  qt6-translations-l10n         # Qt's own dialogs in the program's language
   util-linux mount  # unshare and mount: the CLI's full-disk and read-only tests
   strace           # the CLI's durability test watches its fdatasync, rename and fsync
 )

@@ -1,8 +1,13 @@
 #include "core/SiteConfig.h"
 
+#include <QCoreApplication>
 #include <QSettings>
 
 namespace {
+
+struct Texts {
+    Q_DECLARE_TR_FUNCTIONS(SiteTexts)
+};
 
 QString fromEnvIniOrDefault(const char *envName, const QSettings &ini, const QString &key, const char *fallback)
 {
@@ -48,27 +53,27 @@ namespace SiteTexts {
 
 QString AddressMissing()
 {
-    return QStringLiteral("请输入相册地址（以 http:// 或 https:// 开头的画板网址）");
+    return Texts::tr("请输入相册地址（以 http:// 或 https:// 开头的画板网址）");
 }
 
 QString BoardAddressHint(const QString &siteHost)
 {
-    return QStringLiteral("请输入画板的网址，例如：^http://%1/boards/12345678/^一次获取一个画板。").arg(siteHost);
+    return Texts::tr("请输入画板的网址，例如：^http://%1/boards/12345678/^一次获取一个画板。").arg(siteHost);
 }
 
 QString NoAlbumChosen()
 {
-    return QStringLiteral("请先在相册列表中选择要下载的相册");
+    return Texts::tr("请先在相册列表中选择要下载的相册");
 }
 
 QString NoticeLine()
 {
-    return QStringLiteral("粘贴画板网址，点击“获取相册”即可下载整个画板。");
+    return Texts::tr("粘贴画板网址，点击“获取相册”即可下载整个画板。");
 }
 
 QString SplashText()
 {
-    return QStringLiteral("Corvadin 正在启动，请稍等……");
+    return Texts::tr("Corvadin 正在启动，请稍等……");
 }
 
 QString ProductPage()
@@ -78,7 +83,7 @@ QString ProductPage()
 
 QString AboutSecondLine()
 {
-    return QStringLiteral("Corvadin 画板下载器");
+    return Texts::tr("Corvadin 画板下载器");
 }
 
 } // namespace SiteTexts

@@ -4,12 +4,17 @@
 #include "core/WindowServices.h"
 #include "net/URLSource2.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <atomic>
 #include <chrono>
 #include <vector>
 
 namespace {
+
+struct Texts {
+    Q_DECLARE_TR_FUNCTIONS(DownProc)
+};
 
 // Progress lines are coalesced so that 15 fast workers do not flood the window.
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
@@ -20,7 +25,7 @@ constexpr uint32_t kLowSpeedBytesPerSecond = 1024;
 
 QString progressText(uint32_t done, int total)
 {
-    return QStringLiteral("已下载%1/%2......").arg(done).arg(total);
+    return Texts::tr("已下载%1/%2......").arg(done).arg(total);
 }
 
 } // namespace
@@ -173,7 +178,7 @@ void DownPicFunc(AppState &app, WindowServices &w, const DownloadBatch &batch)
         return;
 
     app.bWorkersBusy = 1;
-    w.SetProgressText(QStringLiteral("已开始下载图片"), ReportKind::DownloadStarted);
+    w.SetProgressText(Texts::tr("已开始下载图片"), ReportKind::DownloadStarted);
     const qint64 started = QDateTime::currentSecsSinceEpoch();
 
     std::atomic<int> next{0};

@@ -7,6 +7,7 @@
 #include "settings/SoftData.h"
 #include "text/StringCtrl.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -18,6 +19,10 @@
 #include <cstring>
 
 namespace {
+
+struct Texts {
+    Q_DECLARE_TR_FUNCTIONS(FileNaming)
+};
 
 #ifdef Q_OS_WIN
 constexpr qsizetype PATH_UNITS = 250;     // folder + name before the extension
@@ -406,7 +411,7 @@ void AddPicture(AppState &app, WindowServices &w, const QString &address,
     list.descriptions.append(description);
     names.add(fileName);
 
-    w.SetProgressText(QStringLiteral("已获取到%1张图片信息").arg(list.addresses.size()), ReportKind::Collected);
+    w.SetProgressText(Texts::tr("已获取到%n张图片信息", nullptr, int(list.addresses.size())), ReportKind::Collected);
 }
 
 bool HasPictureExtension(const QString &name)

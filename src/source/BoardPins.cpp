@@ -8,7 +8,16 @@
 #include "source/PageParsing.h"
 #include "text/StringCtrl.h"
 
+#include <QCoreApplication>
 #include <QSet>
+
+namespace {
+
+struct Texts {
+    Q_DECLARE_TR_FUNCTIONS(BoardReading)
+};
+
+} // namespace
 
 bool EnumeratePins(AppState &app, WindowServices &w, int albumIndex, const std::function<void()> &collected)
 {
@@ -82,7 +91,7 @@ bool EnumeratePins(AppState &app, WindowServices &w, int albumIndex, const std::
             if (uint32_t(app.downloads.pinsMet()) >= r.nPicCount)
                 return true;
             if (app.downloads.addresses.size() >= app.maxPicturesPerAlbum) {
-                w.ShowMessage(QStringLiteral("相册“%1”的图片超过%2张，其余的图片不再获取")
+                w.ShowMessage(Texts::tr("相册“%1”的图片超过%2张，其余的图片不再获取")
                                   .arg(r.strName, QString::number(app.maxPicturesPerAlbum)));
                 return false;
             }

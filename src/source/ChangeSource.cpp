@@ -8,10 +8,15 @@
 #include "source/PageParsing.h"
 #include "text/StringCtrl.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <new>
 
 namespace {
+
+struct Texts {
+    Q_DECLARE_TR_FUNCTIONS(BoardReading)
+};
 
 // The board prefix the address uses: "http://" + SITE_HOST + "/boards/", or the https
 // form (a board read over https keeps https). Empty when neither is in the address.
@@ -33,11 +38,11 @@ QString flagsText(uint32_t flags)
     if (flags & 0x80000000u)
         return QStringLiteral("%1").arg(flags & 0x7FFFFFFFu, 8, 10, QLatin1Char('0'));
     if (flags & 1)
-        return QStringLiteral("加密相册");
+        return Texts::tr("加密相册");
     if (flags & 2)
-        return QStringLiteral("私密相册");
+        return Texts::tr("私密相册");
     if (flags & 4)
-        return QStringLiteral("好友可见");
+        return Texts::tr("好友可见");
     return {};
 }
 
@@ -75,10 +80,10 @@ void RetrieveAlbumList(AppState &app, WindowServices &w)
 
     w.GridRefresh();
     const int n = app.albums.count();
-    w.SetAlbumFrameCaption(QStringLiteral("相册列表(共%1个)").arg(n));
+    w.SetAlbumFrameCaption(Texts::tr("相册列表(共%1个)").arg(n));
     // Only a board that was read reads as done; any other ending the front end words.
     if (outcome.kind == ListOutcome::Kind::Read)
-        w.SetPhaseText(QStringLiteral("获取相册列表完成，共%1个").arg(n), ReportKind::ListDone);
+        w.SetPhaseText(Texts::tr("获取相册列表完成，共%n个", nullptr, n), ReportKind::ListDone);
 
     app.ListState = 0;
     w.ShowListIdle(n);
@@ -168,7 +173,7 @@ ListOutcome ReadBoardPage(AppState &app, WindowServices &w, const QString &addre
             const uint32_t n = AddAlbumRecord(app.albums, record);
             AddAlbumRow(app, w, int(n) - 1);
         } catch (const std::bad_alloc &) {
-            w.ShowMessage(QStringLiteral("内存分配失败"));
+            w.ShowMessage(Texts::tr("内存分配失败"));
         }
     }
 
@@ -224,7 +229,7 @@ void AddAlbumRow(AppState &app, WindowServices &w, int albumIndex)
         w.GridSetCell(row, 0, QStringLiteral("%1").arg(row, 4, 10, QLatin1Char('0')), albumIndex);
         w.GridSetCell(row, 1, r.strName);
         w.GridSetCell(row, 2,
-                      r.nPicCount == PICCOUNT_UNKNOWN ? QStringLiteral("未知")
+                      r.nPicCount == PICCOUNT_UNKNOWN ? Texts::tr("未知")
                                                       : QStringLiteral("%1").arg(r.nPicCount, 4));
         w.GridSetCell(row, 3, flagsText(r.nFlags));
         w.GridSetCell(row, 4, QString());

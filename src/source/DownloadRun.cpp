@@ -25,6 +25,7 @@
 #include "platform/SaveFile.h"
 #include "text/StringCtrl.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -34,10 +35,14 @@
 
 namespace {
 
+struct Texts {
+    Q_DECLARE_TR_FUNCTIONS(DownloadRun)
+};
+
 void reportWriteFailure(AppState &app, WindowServices &w, const QString &path, const QString &why)
 {
     app.UpdateSummary([&](RunSummary &s) { s.writeFailures.append(path + QStringLiteral(": ") + why); });
-    w.ShowMessage(QStringLiteral("文件写入失败：%1\n%2").arg(path, why));
+    w.ShowMessage(Texts::tr("文件写入失败：%1\n%2").arg(path, why));
 }
 
 // The names file after an album (OPT_NAMES_FILE). A run without the skip option that
@@ -184,14 +189,14 @@ void WriteLastPictureMark(const QString &text, const QString &folder)
 QString RunEndText(const RunSummary &summary)
 {
     if (summary.stopped)
-        return QStringLiteral("已终止下载");
-    QString text = QStringLiteral("下载完毕");
+        return Texts::tr("已终止下载");
+    QString text = Texts::tr("下载完毕");
     if (summary.failed > 0)
-        text += QStringLiteral("，%1张失败").arg(summary.failed);
+        text += Texts::tr("，%n张失败", nullptr, summary.failed);
     if (const int incomplete = summary.incompleteAlbums())
-        text += QStringLiteral("，%1个图集未获取完整").arg(incomplete);
+        text += Texts::tr("，%n个图集未获取完整", nullptr, incomplete);
     if (!summary.writeFailures.isEmpty())
-        text += QStringLiteral("，%1个文件写入失败").arg(summary.writeFailures.size());
+        text += Texts::tr("，%n个文件写入失败", nullptr, int(summary.writeFailures.size()));
     return text;
 }
 
@@ -214,7 +219,7 @@ void RunDownload(AppState &app, WindowServices &w)
     app.ResetSummary();
     QString base = TrimWide(w.SavePathText());
     if (base.isEmpty()) {
-        w.ShowMessage(QStringLiteral("请先设置保存路径"));
+        w.ShowMessage(Texts::tr("请先设置保存路径"));
         app.UpdateSummary([](RunSummary &s) { s.basePathFailed = true; });
         app.DownState = 0;
         return;
@@ -227,7 +232,7 @@ void RunDownload(AppState &app, WindowServices &w)
         base += app.profile.Unclaimed(base, owner.chopped(1)) + QDir::separator();
 
     if (!MakeFolderPath(base, w)) {
-        w.ShowMessage(QStringLiteral("请检测设置的保存路径是否有误"));
+        w.ShowMessage(Texts::tr("请检测设置的保存路径是否有误"));
         app.UpdateSummary([](RunSummary &s) { s.basePathFailed = true; });
         app.DownState = 0;
         return;
@@ -258,7 +263,7 @@ void RunDownload(AppState &app, WindowServices &w)
         app.downloads.reset(base);
         // An album that ended early lets the next one run; a stop request stays.
         SetUnlessStopped(app.DownState, 1, 3);
-        w.SetPhaseText(QStringLiteral("正在下载第%1/%2个图集").arg(h + 1).arg(chosen.size()), ReportKind::AlbumStarted);
+        w.SetPhaseText(Texts::tr("正在下载第%1/%2个图集").arg(h + 1).arg(chosen.size()), ReportKind::AlbumStarted);
         w.SetProgressText(QStringLiteral("......"), ReportKind::AlbumCollecting);
 
         // Downloading starts with the first pictures named, while later pages are read.
@@ -357,7 +362,7 @@ void RetryFailures(AppState &app, WindowServices &w, const RunSummary &previous)
             list.headers.append(QString());
             list.descriptions.append(f.description);
         }
-        w.SetPhaseText(QStringLiteral("正在下载第%1/%2个图集").arg(h + 1).arg(albums.size()), ReportKind::AlbumStarted);
+        w.SetPhaseText(Texts::tr("正在下载第%1/%2个图集").arg(h + 1).arg(albums.size()), ReportKind::AlbumStarted);
         app.archive.Open(album.folder);
         int index = -1;
         album.failed = 0;

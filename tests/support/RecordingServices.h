@@ -152,6 +152,7 @@ public:
     QStringList Phases() const { return get(&RecordingServices::phases); }
     QStringList Progress() const { return get(&RecordingServices::progress); }
     QStringList Events() const { return get(&RecordingServices::events); }
+    QStringList Captions() const { return get(&RecordingServices::captions); }
     QList<Row> Rows() const { return get(&RecordingServices::rows); }
     QList<int> Batches() const { return get(&RecordingServices::batches); }
     QList<ListOutcome> Outcomes() const { return get(&RecordingServices::outcomes); }
