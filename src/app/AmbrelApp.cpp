@@ -7,46 +7,71 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QCommandLineParser>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QUrl>
 
 #include <cstdio>
 
+namespace {
+
+struct Texts {
+    Q_DECLARE_TR_FUNCTIONS(CAmbrelApp)
+};
+
+} // namespace
+
+QString LanguageArgument(const QStringList &arguments)
+{
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &a = arguments[i];
+        if (a == QLatin1String("--"))
+            break;
+        if (a == QLatin1String("--language"))
+            return i + 1 < arguments.size() ? arguments[i + 1] : QString();
+        if (a.startsWith(QLatin1String("--language=")))
+            return a.mid(11);
+    }
+    return {};
+}
+
 bool ParseStartOptions(const QStringList &arguments, StartOptions *options, QString *error, int *exitCode)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Corvadin: downloads whole picture boards."));
+    parser.setApplicationDescription(Texts::tr("Corvadin：下载整个画板的图片。"));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("TARGET"),
-                                 QStringLiteral("A board address for the address box, or a folder (or a file in it) for "
-                                                "the save path. With a window already open on the same folders, it "
-                                                "goes to that window."),
+                                 Texts::tr("画板地址放入地址栏；文件夹（或其中的文件）作为保存路径。"
+                                           "同一组文件夹上已有窗口打开时，交给那个窗口。"),
                                  QStringLiteral("[TARGET...]"));
     const QCommandLineOption workFolder(QStringList{QStringLiteral("w"), QStringLiteral("work-folder")},
-                                        QStringLiteral("Keep settings, cookies and thumbnails in DIR (portable mode). "
-                                                       "Default: ~/.config/Corvadin, ~/.local/share/Corvadin and "
-                                                       "~/.cache/Corvadin."),
+                                        Texts::tr("把设置、cookie 和缩略图都放在 DIR 中（便携模式）。"
+                                                  "默认：~/.config/Corvadin、~/.local/share/Corvadin 和 ~/.cache/Corvadin。"),
                                         QStringLiteral("DIR"));
     const QCommandLineOption address(QStringLiteral("address"),
-                                     QStringLiteral("Put URL into the address box instead of the clipboard's text."),
+                                     Texts::tr("把 URL 放入地址栏，而不是剪贴板中的文字。"),
                                      QStringLiteral("URL"));
     const QCommandLineOption autoStart(QStringLiteral("auto-start"),
-                                       QStringLiteral("Press \"获取相册\" once start-up is done."));
+                                       Texts::tr("启动完成后按下“获取相册”。"));
     const QCommandLineOption screenshot(QStringLiteral("screenshot"),
-                                        QStringLiteral("With --auto-start: when the run has ended, save a picture of the window to FILE and close."),
+                                        Texts::tr("与 --auto-start 一起使用：运行结束后把窗口的图片保存到 FILE，然后关闭窗口。"),
                                         QStringLiteral("FILE"));
     const QCommandLineOption stopWhenDownloading(
         QStringLiteral("stop-when-downloading"),
-        QStringLiteral("With --auto-start: press \"终止下载\" as soon as the first picture has arrived."));
+        Texts::tr("与 --auto-start 一起使用：第一张图片下载完成后立即按下“终止下载”。"));
     const QCommandLineOption windowSize(QStringLiteral("window-size"),
-                                        QStringLiteral("Start with the window WIDTHxHEIGHT pixels large instead of the remembered size."),
+                                        Texts::tr("窗口以 WxH（宽x高，像素）的大小打开，而不是上次记住的大小。"),
                                         QStringLiteral("WxH"));
-    const QCommandLineOption noSplash(QStringLiteral("no-splash"), QStringLiteral("Start without the splash window."));
-    parser.addOptions({workFolder, address, autoStart, screenshot, stopWhenDownloading, windowSize, noSplash});
+    const QCommandLineOption noSplash(QStringLiteral("no-splash"), Texts::tr("启动时不显示启动画面。"));
+    // Read before the parser (LanguageArgument): this text is already in that language.
+    const QCommandLineOption language(QStringLiteral("language"),
+                                      Texts::tr("界面语言：zh（中文）或 en（英文）。默认：环境变量 CORVADIN_LANGUAGE，"
+                                                "否则为系统的语言（系统要求英文时为英文，否则为中文）。"),
+                                      QStringLiteral("LANG"));
+    parser.addOptions({workFolder, address, autoStart, screenshot, stopWhenDownloading, windowSize, noSplash, language});
 
     *exitCode = 2;
     if (!parser.parse(arguments)) {
@@ -66,14 +91,14 @@ bool ParseStartOptions(const QStringList &arguments, StartOptions *options, QStr
         const int width = parts.size() == 2 ? parts[0].toInt(&okWidth) : 0;
         const int height = parts.size() == 2 ? parts[1].toInt(&okHeight) : 0;
         if (!okWidth || !okHeight || width < 1 || height < 1) {
-            *error = QStringLiteral("--window-size takes WIDTHxHEIGHT, e.g. 1000x700\n");
+            *error = Texts::tr("--window-size 的值应为 宽x高，例如 1000x700") + QLatin1Char('\n');
             return false;
         }
         options->windowSize = QSize(width, height);
     }
     if (parser.isSet(workFolder)) {
         if (parser.value(workFolder).isEmpty()) {
-            *error = QStringLiteral("--work-folder needs a folder\n");
+            *error = Texts::tr("--work-folder 需要一个文件夹") + QLatin1Char('\n');
             return false;
         }
         options->workFolder = QDir(parser.value(workFolder)).absolutePath();
@@ -135,8 +160,11 @@ int CAmbrelApp::Run()
     case CSingleInstance::Role::HandedOver:
         return 0;
     case CSingleInstance::Role::NoAnswer:
-        std::fprintf(stderr, "corvadin: a window is already open on %s but does not answer\n",
-                     QFile::encodeName(QDir::toNativeSeparators(profile.configFolder())).constData());
+        std::fprintf(stderr, "corvadin: %s\n",
+                     Texts::tr("%1 上已经打开了一个窗口，但它没有应答")
+                         .arg(QDir::toNativeSeparators(profile.configFolder()))
+                         .toLocal8Bit()
+                         .constData());
         return 1;
     case CSingleInstance::Role::First:
         break;

@@ -31,6 +31,8 @@ class Profile;
 //   --stop-when-downloading  press "终止下载" once the first picture has arrived
 //   --window-size WxH   start with this window size instead of the remembered one
 //   --no-splash         start without the splash window
+//   --language LANG     zh or en (see core/Language.h); read by LanguageArgument before
+//                       the parser, whose help text is already in that language
 struct StartOptions {
     QString workFolder; // empty: the standard folders
     QString address;
@@ -46,6 +48,9 @@ struct StartOptions {
 // the message (usage included) into *error; --help and --version answer false with the
 // text and *exitCode 0.
 bool ParseStartOptions(const QStringList &arguments, StartOptions *options, QString *error, int *exitCode);
+
+// --language's value, looked up before the options are parsed (empty: not given).
+QString LanguageArgument(const QStringList &arguments);
 
 // The clipboard's text (empty when it holds none). GUI thread.
 QString GetClipboardText();

@@ -59,8 +59,6 @@ constexpr int kClassicHeightUnits = 323;
 // Where the window keeps its size and place (corvadin.ini).
 const QString kGeometryKey = QStringLiteral("Window/Geometry");
 
-const QString kAboutVersion = QStringLiteral("版本号：") + QLatin1String(kCorvadinVersion);
-
 // The program's icon: the installed theme's, else the built-in drawing, which stays
 // sharp at any scale (SVG), with a picture for where SVG cannot be read.
 QIcon AppIcon()
@@ -179,16 +177,16 @@ void CAmbrelDlg::BuildControls()
     m_address->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_address->setMinimumContentsLength(12);
 
-    m_listButton = new QPushButton(QStringLiteral("获取相册"), c);
+    m_listButton = new QPushButton(tr("获取相册"), c);
     m_listButton->setObjectName(ctlName(IDC_LIST));
     m_listButton->setDefault(true);
 
-    m_downloadButton = new QPushButton(QStringLiteral("下载"), c);
+    m_downloadButton = new QPushButton(tr("下载"), c);
     m_downloadButton->setObjectName(ctlName(IDC_DOWNLOAD));
     m_downloadButton->setAutoDefault(false);
     m_downloadButton->setEnabled(false);
 
-    auto *saveLabel = new QLabel(QStringLiteral("保存路径:"), c);
+    auto *saveLabel = new QLabel(tr("保存路径:"), c);
     saveLabel->setObjectName(QStringLiteral("ctlSaveLabel"));
 
     m_savePath = new CComboBox2(c);
@@ -197,30 +195,30 @@ void CAmbrelDlg::BuildControls()
     m_savePath->setMinimumContentsLength(12);
     saveLabel->setBuddy(m_savePath);
 
-    m_chooseButton = new QPushButton(QStringLiteral("设置"), c);
+    m_chooseButton = new QPushButton(tr("设置"), c);
     m_chooseButton->setObjectName(ctlName(IDC_CHOOSE));
     m_chooseButton->setAutoDefault(false);
 
-    m_openButton = new QPushButton(QStringLiteral("打开"), c);
+    m_openButton = new QPushButton(tr("打开"), c);
     m_openButton->setObjectName(ctlName(IDC_OPEN));
     m_openButton->setAutoDefault(false);
 
-    m_frame = new QGroupBox(QStringLiteral("相册列表"), c);
+    m_frame = new QGroupBox(tr("相册列表"), c);
     m_frame->setObjectName(ctlName(IDC_FRAME));
 
     m_grid = new CMyGridCtrl(m_frame);
     m_grid->setObjectName(ctlName(IDC_GRID));
 
-    m_selectAll = new QCheckBox(QStringLiteral("全选"), c);
+    m_selectAll = new QCheckBox(tr("全选"), c);
     m_selectAll->setObjectName(ctlName(IDC_SELECTALL));
 
-    m_thumbs = new QCheckBox(QStringLiteral("预览图"), c);
+    m_thumbs = new QCheckBox(tr("预览图"), c);
     m_thumbs->setObjectName(ctlName(IDC_THUMBS));
 
-    m_findLink = makeLink(c, IDC_FIND, QStringLiteral("查找"));
+    m_findLink = makeLink(c, IDC_FIND, tr("查找"));
     m_findLink->setToolTip(tr("查找相册（Ctrl+F）"));
-    m_filterLink = makeLink(c, IDC_FILTER, QStringLiteral("筛选"));
-    m_exportLink = makeLink(c, IDC_EXPORT, QStringLiteral("导出"));
+    m_filterLink = makeLink(c, IDC_FILTER, tr("筛选"));
+    m_exportLink = makeLink(c, IDC_EXPORT, tr("导出"));
 
     // Both lines stay empty until there is something to say.
     m_phase = new QLabel(c);
@@ -231,7 +229,7 @@ void CAmbrelDlg::BuildControls()
     m_progress->setObjectName(ctlName(IDC_PROGRESS));
     m_progress->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
-    m_productLink = makeLink(c, IDC_PRODUCT, QStringLiteral("Corvadin 主页"));
+    m_productLink = makeLink(c, IDC_PRODUCT, tr("Corvadin 主页"));
     m_productLink->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
     // Rows top to bottom; the album list takes whatever room the window has.
@@ -328,21 +326,21 @@ void CAmbrelDlg::BuildMenus()
         int id;
         const char *text;
     } loginEntries[] = {
-        {32781, "QQ空间/QQ群"},
-        {32782, "腾讯微博（登录时勾上下次自动登录）"},
-        {32789, "百度"},
-        {32790, "网易"},
-        {32791, "人人"},
-        {32792, "又拍（下载器没弹窗提示你登录，就不要在这里登录）"},
-        {32793, "美空"},
-        {32794, "新浪微博（登录时勾上下次自动登录）"},
-        {32803, "淘宝（强烈建议用小号登录）"},
+        {32781, QT_TR_NOOP("QQ空间/QQ群")},
+        {32782, QT_TR_NOOP("腾讯微博（登录时勾上下次自动登录）")},
+        {32789, QT_TR_NOOP("百度")},
+        {32790, QT_TR_NOOP("网易")},
+        {32791, QT_TR_NOOP("人人")},
+        {32792, QT_TR_NOOP("又拍（下载器没弹窗提示你登录，就不要在这里登录）")},
+        {32793, QT_TR_NOOP("美空")},
+        {32794, QT_TR_NOOP("新浪微博（登录时勾上下次自动登录）")},
+        {32803, QT_TR_NOOP("淘宝（强烈建议用小号登录）")},
         {32813, "56"},
-        {32815, "虎扑"},
-        {32795, "自定义登录"},
+        {32815, QT_TR_NOOP("虎扑")},
+        {32795, QT_TR_NOOP("自定义登录")},
     };
     for (const auto &e : loginEntries)
-        AddMenuEntry(login, e.id, QString::fromUtf8(e.text));
+        AddMenuEntry(login, e.id, tr(e.text));
 
     m_settingsMenu = m_menuBar->addMenu(tr("<设置>(&S)"));
     m_settingsMenu->setObjectName(QStringLiteral("popupSettings"));
@@ -350,33 +348,33 @@ void CAmbrelDlg::BuildMenus()
     AddMenuEntry(m_settingsMenu, ID_SAVESET, tr("文件名设置(&N)..."));
     m_settingsMenu->addSeparator();
     const auto option = [this](int id, const char *text) {
-        AddMenuEntry(m_settingsMenu, id, QString::fromUtf8(text))->setCheckable(true);
+        AddMenuEntry(m_settingsMenu, id, tr(text))->setCheckable(true);
     };
-    option(ID_OPT_LIST, "只生成迅雷下载列表");
-    option(ID_OPT_NAMES, "生成图片原始名文件");
+    option(ID_OPT_LIST, QT_TR_NOOP("只生成迅雷下载列表"));
+    option(ID_OPT_NAMES, QT_TR_NOOP("生成图片原始名文件"));
     m_settingsMenu->addSeparator();
-    option(ID_OPT_ORDER, "修正图片顺序");
-    option(ID_OPT_FORMAT, "修正图片格式");
-    option(ID_OPT_SKIP, "不下载以前下载过的图片");
-    option(ID_OPT_OPEN, "下载完成后打开保存路径");
+    option(ID_OPT_ORDER, QT_TR_NOOP("修正图片顺序"));
+    option(ID_OPT_FORMAT, QT_TR_NOOP("修正图片格式"));
+    option(ID_OPT_SKIP, QT_TR_NOOP("不下载以前下载过的图片"));
+    option(ID_OPT_OPEN, QT_TR_NOOP("下载完成后打开保存路径"));
     m_settingsMenu->addSeparator();
-    option(ID_OPT_TAOBAO_MAIN, "只下载淘宝宝贝主图");
-    option(ID_OPT_TAOBAO_DESC, "只下载宝贝描述里的图片");
-    option(ID_OPT_YUPOO, "又拍相册下载大图（不勾选为下载原图，下载原图速度更慢）");
+    option(ID_OPT_TAOBAO_MAIN, QT_TR_NOOP("只下载淘宝宝贝主图"));
+    option(ID_OPT_TAOBAO_DESC, QT_TR_NOOP("只下载宝贝描述里的图片"));
+    option(ID_OPT_YUPOO, QT_TR_NOOP("又拍相册下载大图（不勾选为下载原图，下载原图速度更慢）"));
     connect(m_settingsMenu, &QMenu::aboutToShow, this, &CAmbrelDlg::RefreshSettingsMenu);
 
     // These entries carry no action in this program: shown, but disabled.
     QMenu *transfer = m_menuBar->addMenu(tr("<导入/导出>(&I)"));
     transfer->setObjectName(QStringLiteral("popupTransfer"));
-    AddMenuEntry(transfer, ID_IMPORT_LIST, QStringLiteral("导入下载文件并开始下载"))->setEnabled(false);
+    AddMenuEntry(transfer, ID_IMPORT_LIST, tr("导入下载文件并开始下载"))->setEnabled(false);
     transfer->addSeparator();
-    AddMenuEntry(transfer, ID_EXPORT_LIST, QStringLiteral("导出下载文件"))->setEnabled(false);
-    AddMenuEntry(transfer, ID_EXPORT_XUNLEI, QStringLiteral("导出迅雷下载列表"))->setEnabled(false);
+    AddMenuEntry(transfer, ID_EXPORT_LIST, tr("导出下载文件"))->setEnabled(false);
+    AddMenuEntry(transfer, ID_EXPORT_XUNLEI, tr("导出迅雷下载列表"))->setEnabled(false);
 
     // The file-processing tool is not part of this program.
     QMenu *tools = m_menuBar->addMenu(tr("<辅助功能>(&T)"));
     tools->setObjectName(QStringLiteral("popupTools"));
-    AddMenuEntry(tools, ID_FILETOOL, QStringLiteral("文件处理"))->setEnabled(false);
+    AddMenuEntry(tools, ID_FILETOOL, tr("文件处理"))->setEnabled(false);
 
     // Only makes room before the help menu.
     QAction *spacer = m_menuBar->addAction(QString(13, QLatin1Char(' ')));
@@ -690,7 +688,7 @@ void CAmbrelDlg::OnThumbToggle()
     if (m_app.ConvertState != 0) {
         // The rebuild may have ended while the question was open: then there is nothing
         // left to stop.
-        if (Prompts().AskYesNo(this, QStringLiteral("模式转换未完成,是否中断?"), QStringLiteral("提示")))
+        if (Prompts().AskYesNo(this, tr("模式转换未完成,是否中断?"), tr("提示")))
             RequestStop(m_app.ConvertState, 2);
         m_thumbs->setChecked(!m_thumbs->isChecked()); // undo the click
         return;
@@ -704,7 +702,7 @@ void CAmbrelDlg::OnThumbToggle()
     m_app.bThumbMode = thumbs ? 1 : 0;
     ApplyLinkStates();
     SetupColumns();
-    if (m_frame->title() != QStringLiteral("相册列表")) // a list was read: the rebuild shows all of it
+    if (m_listCounted) // a list was read: the rebuild shows all of it
         m_frame->setTitle(AlbumCountCaption(m_app.albums.count()));
     try {
         m_rebuildThread = std::thread([this] { RebuildAlbumRows(m_app, *this); });
@@ -778,7 +776,7 @@ void CAmbrelDlg::OnFilter()
 
 QString CAmbrelDlg::AlbumCountCaption(int albums)
 {
-    return QStringLiteral("相册列表(共%1个)").arg(albums);
+    return tr("相册列表(共%1个)").arg(albums);
 }
 
 void CAmbrelDlg::OnExport()
@@ -819,7 +817,7 @@ void CAmbrelDlg::OnChooseFolder()
 {
     if (m_closing)
         return;
-    QString folder = Prompts().ChooseFolder(this, QStringLiteral("请选择文件保存目录："), ExistingSaveFolder());
+    QString folder = Prompts().ChooseFolder(this, tr("请选择文件保存目录："), ExistingSaveFolder());
     if (folder.isEmpty())
         return;
     SetSaveFolder(folder);
@@ -1013,15 +1011,15 @@ QDialog *CAmbrelDlg::CreateAboutBox()
 {
     auto *box = new QDialog(this, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     box->setObjectName(QStringLiteral("dialog100"));
-    box->setWindowTitle(QStringLiteral("关于"));
+    box->setWindowTitle(tr("关于"));
     auto *icon = new QLabel(box);
     icon->setPixmap(AppIcon().pixmap(QSize(64, 64), devicePixelRatio()));
-    auto *version = new QLabel(kAboutVersion, box);
+    auto *version = new QLabel(tr("版本号：") + QLatin1String(kCorvadinVersion), box);
     version->setObjectName(QStringLiteral("about1014"));
     auto *second = new QLabel(SiteTexts::AboutSecondLine(), box);
     second->setObjectName(QStringLiteral("aboutSecondLine"));
     second->setWordWrap(true);
-    auto *ok = new QPushButton(QStringLiteral("确定"), box);
+    auto *ok = new QPushButton(tr("确定"), box);
     ok->setObjectName(QStringLiteral("aboutOk"));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, box, &QDialog::accept);
@@ -1093,9 +1091,10 @@ void CAmbrelDlg::ShowListRunning()
         m_address->setEnabled(false);
         m_thumbs->setEnabled(false);
         m_selectAll->setChecked(false);
-        m_listButton->setText(QStringLiteral("终止获取"));
-        m_frame->setTitle(QStringLiteral("相册列表"));
-        m_phase->setText(QStringLiteral("正在获取相册列表，请稍等..."));
+        m_listButton->setText(tr("终止获取"));
+        m_frame->setTitle(tr("相册列表"));
+        m_listCounted = false;
+        m_phase->setText(tr("正在获取相册列表，请稍等..."));
         m_progress->clear();
         m_notice->hide(); // for good: nothing shows it again
         ApplyLinkStates();
@@ -1108,7 +1107,7 @@ void CAmbrelDlg::ShowListIdle(int albumCount)
         m_listRunning = false;
         m_siteMode->setEnabled(true);
         m_downloadButton->setEnabled(albumCount >= 1);
-        m_listButton->setText(QStringLiteral("获取相册"));
+        m_listButton->setText(tr("获取相册"));
         m_address->setEnabled(true);
         m_thumbs->setEnabled(true);
         ApplyLinkStates();
@@ -1188,7 +1187,7 @@ void CAmbrelDlg::ShowDownloading()
         if (m_startup.stopWhenDownloading && !m_downloadLook)
             StopOnceAPictureHasArrived();
         m_downloadLook = true;
-        m_downloadButton->setText(QStringLiteral("终止下载"));
+        m_downloadButton->setText(tr("终止下载"));
         m_siteMode->setEnabled(false);
         m_listButton->setEnabled(false);
         m_chooseButton->setEnabled(false);
@@ -1205,13 +1204,13 @@ void CAmbrelDlg::ShowDownloadDone()
             m_pendingProgress.clear(); // older than the end of the run
         }
         m_downloadLook = false;
-        m_downloadButton->setText(QStringLiteral("下载"));
+        m_downloadButton->setText(tr("下载"));
         m_siteMode->setEnabled(true);
         m_listButton->setEnabled(true);
         m_chooseButton->setEnabled(true);
         m_address->setEnabled(true);
         m_savePath->setEnabled(true);
-        m_phase->setText(QStringLiteral("下载完毕"));
+        m_phase->setText(tr("下载完毕"));
         m_progress->clear();
         ApplyPendingTargets();
         if (!m_startup.screenshotFile.isEmpty())
@@ -1285,7 +1284,10 @@ void CAmbrelDlg::SetProgressText(const QString &text, ReportKind)
 
 void CAmbrelDlg::SetAlbumFrameCaption(const QString &text)
 {
-    OnGui([this, text] { m_frame->setTitle(text); });
+    OnGui([this, text] {
+        m_frame->setTitle(text);
+        m_listCounted = true;
+    });
 }
 
 void CAmbrelDlg::ShowMessage(const QString &text)
@@ -1508,7 +1510,7 @@ void CAmbrelDlg::closeEvent(QCloseEvent *event)
         // A run that is going on is not given up without asking.
         const bool running = m_app.ListState != 0 || m_app.DownState != 0;
         if (running && isVisible() &&
-            !Prompts().AskYesNo(this, tr("正在获取或下载相册。要终止并退出吗？"), QStringLiteral("提示"))) {
+            !Prompts().AskYesNo(this, tr("正在获取或下载相册。要终止并退出吗？"), tr("提示"))) {
             event->ignore();
             return;
         }

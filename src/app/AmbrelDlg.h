@@ -297,6 +297,7 @@ private:
     QString m_pendingSaveFolder;  // waits for the save-path box
     bool m_listRunning = false;   // the list-running look is on (links stay disabled)
     bool m_downloadLook = false;  // the downloading look is on ("终止下载")
+    bool m_listCounted = false;   // the list frame's caption counts a list that was read
 
     // Box texts for the run threads, refreshed on the GUI thread.
     mutable std::mutex m_boxMutex;

@@ -1,5 +1,6 @@
 // corvadin: the desktop window. See AmbrelApp.h for the command line.
 #include "app/AmbrelApp.h"
+#include "core/Language.h"
 #include "core/Version.h"
 #include "platform/Platform.h"
 
@@ -32,6 +33,18 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationVersion(QLatin1String(kCorvadinVersion));
     if (!textOnly)
         QGuiApplication::setDesktopFileName(QStringLiteral("org.corvadin.Corvadin"));
+
+    // The language before anything is said: the help text comes in it too. Qt's own
+    // dialogs (and the login browser's menus) follow it.
+    const LanguageChoice language = ChooseLanguage(LanguageArgument(QCoreApplication::arguments()));
+    if (!language.error.isEmpty()) {
+        std::fprintf(stderr, "corvadin: %s\n", language.error.toLocal8Bit().constData());
+        return 2;
+    }
+    if (!language.warning.isEmpty())
+        std::fprintf(stderr, "corvadin: %s\n", language.warning.toLocal8Bit().constData());
+    const InstalledLanguage installedLanguage(language.language,
+                                              {QStringLiteral("qtbase"), QStringLiteral("qtwebengine")});
 
     StartOptions options;
     QString message;

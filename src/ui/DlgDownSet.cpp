@@ -34,16 +34,16 @@ CDlgDownSet::CDlgDownSet(ST_DOWNSET *record, QWidget *parent)
     : QDialog(parent)
     , m_record(record)
 {
-    setWindowTitle(QStringLiteral("设置"));
+    setWindowTitle(tr("设置"));
 
-    auto *group = new QGroupBox(QStringLiteral("下载参数设置"));
+    auto *group = new QGroupBox(tr("下载参数设置"));
     auto *form = new QFormLayout(group);
-    m_threads = AddEdit(form, QStringLiteral("线程数(1~15)："), "edit1002", record->wThreads);
-    m_timeout = AddEdit(form, QStringLiteral("超时(S, >=10)："), "edit1003", record->wTimeout);
-    m_minKB = AddEdit(form, QStringLiteral("图片最小值(K)："), "edit1000", record->wMinKB);
-    m_maxKB = AddEdit(form, QStringLiteral("图片最大值(K)："), "edit1001", record->wMaxKB);
+    m_threads = AddEdit(form, tr("线程数(1~15)："), "edit1002", record->wThreads);
+    m_timeout = AddEdit(form, tr("超时(S, >=10)："), "edit1003", record->wTimeout);
+    m_minKB = AddEdit(form, tr("图片最小值(K)："), "edit1000", record->wMinKB);
+    m_maxKB = AddEdit(form, tr("图片最大值(K)："), "edit1001", record->wMaxKB);
 
-    auto *ok = new QPushButton(QStringLiteral("确 定"));
+    auto *ok = new QPushButton(tr("确 定"));
     ok->setObjectName(QStringLiteral("button1023"));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &CDlgDownSet::OnOk);

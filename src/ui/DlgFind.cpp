@@ -16,9 +16,9 @@ CDlgFind::CDlgFind(QWidget *parent)
     : QDialog(parent, Qt::FramelessWindowHint | Qt::Dialog)
 {
     setObjectName(QStringLiteral("dialog704"));
-    setWindowTitle(QStringLiteral("相册搜索"));
+    setWindowTitle(tr("相册搜索"));
 
-    auto *title = new QLabel(QStringLiteral("相册搜索"));
+    auto *title = new QLabel(tr("相册搜索"));
     m_close = new QPushButton(QStringLiteral("×"));
     m_close->setObjectName(QStringLiteral("button1699"));
     m_close->setAutoDefault(false);
@@ -28,16 +28,16 @@ CDlgFind::CDlgFind(QWidget *parent)
 
     m_edit = new QLineEdit;
     m_edit->setObjectName(QStringLiteral("edit1639"));
-    m_matchCase = new QCheckBox(QStringLiteral("区分大小写"));
+    m_matchCase = new QCheckBox(tr("区分大小写"));
     m_matchCase->setObjectName(QStringLiteral("check1033"));
-    m_wholeCell = new QCheckBox(QStringLiteral("全字匹配"));
+    m_wholeCell = new QCheckBox(tr("全字匹配"));
     m_wholeCell->setObjectName(QStringLiteral("check1034"));
 
-    m_previous = new QPushButton(QStringLiteral("上一个"));
+    m_previous = new QPushButton(tr("上一个"));
     m_previous->setObjectName(QStringLiteral("button1701"));
     m_previous->setAutoDefault(false);
     connect(m_previous, &QPushButton::clicked, this, &CDlgFind::OnPrevious);
-    m_search = new QPushButton(QStringLiteral("下一个"));
+    m_search = new QPushButton(tr("下一个"));
     m_search->setObjectName(QStringLiteral("button1006"));
     m_search->setDefault(true);
     connect(m_search, &QPushButton::clicked, this, &CDlgFind::OnNext);
@@ -47,7 +47,7 @@ CDlgFind::CDlgFind(QWidget *parent)
     titleRow->addStretch();
     titleRow->addWidget(m_close);
     auto *keywordRow = new QHBoxLayout;
-    keywordRow->addWidget(new QLabel(QStringLiteral("关键字:")));
+    keywordRow->addWidget(new QLabel(tr("关键字:")));
     keywordRow->addWidget(m_edit, 1);
     auto *optionRow = new QHBoxLayout;
     optionRow->addWidget(m_matchCase);
@@ -71,7 +71,7 @@ void CDlgFind::SetMode(int newMode)
     m_matchCase->setVisible(find);
     m_wholeCell->setVisible(find);
     m_previous->setVisible(find);
-    m_search->setText(find ? QStringLiteral("下一个") : QStringLiteral("筛选"));
+    m_search->setText(find ? tr("下一个") : tr("筛选"));
 }
 
 void CDlgFind::Search(bool forward)

@@ -219,13 +219,13 @@ CDlgWebOpen::CDlgWebOpen(QWebEngineProfile *profile, QWidget *owner)
                          Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("dialog%1").arg(int(IDD)));
-    setWindowTitle(QStringLiteral("登录成功后手动关闭对话框"));
+    setWindowTitle(tr("登录成功后手动关闭对话框"));
     setModal(false);
 
-    m_label = new QLabel(QStringLiteral("网址："), this);
+    m_label = new QLabel(tr("网址："), this);
     m_address = new QLineEdit(this);
     m_address->setObjectName(QStringLiteral("edit%1").arg(int(IDC_ADDRESS)));
-    m_open = new QPushButton(QStringLiteral("打开"), this);
+    m_open = new QPushButton(tr("打开"), this);
     m_open->setObjectName(QStringLiteral("button%1").arg(int(IDC_OPEN)));
     m_open->setDefault(true);
     m_browser = new CExplorer1(profile, this);

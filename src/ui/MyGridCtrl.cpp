@@ -34,7 +34,9 @@ const struct {
     const char *header;
     int width;
 } LIST_COLUMNS[] = {
-    {"序号", 50}, {"名称", 575}, {"数量", 50}, {"备注", 100}, {"", 0}, {"", 0},
+    {QT_TRANSLATE_NOOP("CMyGridCtrl", "序号"), 50}, {QT_TRANSLATE_NOOP("CMyGridCtrl", "名称"), 575},
+    {QT_TRANSLATE_NOOP("CMyGridCtrl", "数量"), 50}, {QT_TRANSLATE_NOOP("CMyGridCtrl", "备注"), 100},
+    {"", 0}, {"", 0},
 };
 
 } // namespace
@@ -83,8 +85,11 @@ void CMyGridCtrl::SetupColumns(bool thumbMode, int thumbWidth, int thumbsPerRow)
         setItemDelegate(m_listDelegate);
         setIconSize(QSize());
         for (int col = 0; col < cols; ++col) {
-            setHorizontalHeaderItem(col, new QTableWidgetItem(QString::fromUtf8(LIST_COLUMNS[col].header)));
-            setColumnWidth(col, LIST_COLUMNS[col].width);
+            const QString header = *LIST_COLUMNS[col].header ? tr(LIST_COLUMNS[col].header) : QString();
+            setHorizontalHeaderItem(col, new QTableWidgetItem(header));
+            // The classic width, or the header's own where a translation is longer.
+            const int headerWidth = header.isEmpty() ? 0 : horizontalHeader()->fontMetrics().horizontalAdvance(header) + 16;
+            setColumnWidth(col, LIST_COLUMNS[col].width == 0 ? 0 : std::max(LIST_COLUMNS[col].width, headerWidth));
             // Width 0 would be raised to the header's minimum; hide the spare columns.
             setColumnHidden(col, LIST_COLUMNS[col].width == 0);
             // The name takes whatever width the window gives the grid.
@@ -208,7 +213,7 @@ QList<int> CMyGridCtrl::SelectedAlbums(bool thumbMode, int albumCount) const
 int CMyGridCtrl::FindText(int startRow, QString keyword, bool forward, bool ignoreCase, bool wholeCell)
 {
     if (keyword.isEmpty()) {
-        Prompts().Message(this, QStringLiteral("关键字不能为空"));
+        Prompts().Message(this, tr("关键字不能为空"));
         return 1;
     }
     if (ignoreCase)
@@ -262,7 +267,7 @@ int CMyGridCtrl::FocusRow() const
 bool CMyGridCtrl::ExportCsv(const QString &startFolder)
 {
     const QString path =
-        Prompts().SaveFileName(this, QStringLiteral("导出后，自行调整列宽(*.csv)"), QStringLiteral("csv"), startFolder);
+        Prompts().SaveFileName(this, tr("导出后，自行调整列宽(*.csv)"), QStringLiteral("csv"), startFolder);
     if (path.isEmpty())
         return false;
     return ExportCsvTo(path);

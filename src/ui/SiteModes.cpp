@@ -3,16 +3,20 @@
 #include "settings/SoftData.h"
 #include "core/SiteConfig.h"
 
+#include <QCoreApplication>
+
 #include <array>
 
 namespace {
 
+// The site list's names, translated where they are shown.
 const std::array<const char *, 24> MODE_NAMES = {
-    "QQ相册",      "百度相册",     "网易相册",   "人人相册",    "新浪相册",
-    "56相册",      "POCO相册",     "又拍相册",   "51相册",      "ZOL相册",
-    "PCHome相册",  "淘宝/天猫",    "美空相册",   "宝宝树相册",  "太平洋相册",
-    "虎扑相册",    "京东商品",     "Instagram",  "画板",        "预留模式19",
-    "预留模式20",  "预留模式21",   "预留模式22", "预留模式23",
+    QT_TRANSLATE_NOOP("SiteModes", "QQ相册"), QT_TRANSLATE_NOOP("SiteModes", "百度相册"), QT_TRANSLATE_NOOP("SiteModes", "网易相册"), QT_TRANSLATE_NOOP("SiteModes", "人人相册"),
+    QT_TRANSLATE_NOOP("SiteModes", "新浪相册"), QT_TRANSLATE_NOOP("SiteModes", "56相册"), QT_TRANSLATE_NOOP("SiteModes", "POCO相册"), QT_TRANSLATE_NOOP("SiteModes", "又拍相册"),
+    QT_TRANSLATE_NOOP("SiteModes", "51相册"), QT_TRANSLATE_NOOP("SiteModes", "ZOL相册"), QT_TRANSLATE_NOOP("SiteModes", "PCHome相册"), QT_TRANSLATE_NOOP("SiteModes", "淘宝/天猫"),
+    QT_TRANSLATE_NOOP("SiteModes", "美空相册"), QT_TRANSLATE_NOOP("SiteModes", "宝宝树相册"), QT_TRANSLATE_NOOP("SiteModes", "太平洋相册"), QT_TRANSLATE_NOOP("SiteModes", "虎扑相册"),
+    QT_TRANSLATE_NOOP("SiteModes", "京东商品"), QT_TRANSLATE_NOOP("SiteModes", "Instagram"), QT_TRANSLATE_NOOP("SiteModes", "画板"), QT_TRANSLATE_NOOP("SiteModes", "预留模式19"),
+    QT_TRANSLATE_NOOP("SiteModes", "预留模式20"), QT_TRANSLATE_NOOP("SiteModes", "预留模式21"), QT_TRANSLATE_NOOP("SiteModes", "预留模式22"), QT_TRANSLATE_NOOP("SiteModes", "预留模式23"),
 };
 
 struct SiteRow {
@@ -79,14 +83,14 @@ QString ModeName(int mode)
 {
     if (mode < 0 || mode >= int(MODE_NAMES.size()))
         return {};
-    return QString::fromUtf8(MODE_NAMES[mode]);
+    return QCoreApplication::translate("SiteModes", MODE_NAMES[mode]);
 }
 
 QStringList ModeNames()
 {
     QStringList names;
     for (const char *name : MODE_NAMES)
-        names << QString::fromUtf8(name);
+        names << QCoreApplication::translate("SiteModes", name);
     return names;
 }
 
@@ -110,7 +114,8 @@ QString RowPattern(int row, const QString &boardSiteHost)
 
 QStringList AlbumKindNames()
 {
-    return {QStringLiteral("QQ空间相册"), QStringLiteral("QQ群相册"), QStringLiteral("腾讯微博相册")};
+    return {QCoreApplication::translate("SiteModes", "QQ空间相册"), QCoreApplication::translate("SiteModes", "QQ群相册"),
+            QCoreApplication::translate("SiteModes", "腾讯微博相册")};
 }
 
 QString LoginPage(int commandId, const QString &siteHomePage)

@@ -2,14 +2,18 @@
 // local board site, stopping and closing mid-run, and the window's own commands (drops,
 // option toggles, the thumbnail toggle, the menus). Offscreen; the user's answers come
 // from a scripted UserPrompts.
+#include "app/AmbrelApp.h"
 #include "app/AmbrelDlg.h"
+#include "core/Language.h"
 #include "core/AppState.h"
 #include "settings/SoftData.h"
 #include "splash/SplashScreenEx.h"
 #include "source/ChangeSource.h"
 #include "ui/ComboBox2.h"
+#include "ui/DlgDownSet.h"
 #include "ui/DlgFailList.h"
 #include "ui/DlgFind.h"
+#include "ui/DlgSaveSet.h"
 #include "ui/MyGridCtrl.h"
 #include "ui/UserPrompts.h"
 
@@ -25,12 +29,14 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QTableWidget>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPalette>
 #include <QPushButton>
@@ -101,6 +107,42 @@ QList<QByteArray> PictureFiles(const QString &folder)
     return pictures;
 }
 
+// Every text a widget and its children show: titles, labels, tool tips, buttons, menu
+// entries, the entries of lists the user does not type into, column headers.
+QStringList ShownTexts(QWidget *root)
+{
+    QStringList texts{root->windowTitle()};
+    const QList<QWidget *> widgets = root->findChildren<QWidget *>();
+    for (QWidget *w : widgets) {
+        texts << w->toolTip();
+        if (auto *label = qobject_cast<QLabel *>(w))
+            texts << label->text();
+        else if (auto *button = qobject_cast<QAbstractButton *>(w))
+            texts << button->text();
+        else if (auto *group = qobject_cast<QGroupBox *>(w))
+            texts << group->title();
+        else if (auto *menu = qobject_cast<QMenu *>(w))
+            texts << menu->title();
+        else if (auto *box = qobject_cast<QComboBox *>(w); box && !box->isEditable())
+            for (int i = 0; i < box->count(); ++i)
+                texts << box->itemText(i);
+        else if (auto *table = qobject_cast<QTableWidget *>(w))
+            for (int col = 0; col < table->columnCount(); ++col)
+                if (QTableWidgetItem *header = table->horizontalHeaderItem(col))
+                    texts << header->text();
+    }
+    for (QAction *action : root->findChildren<QAction *>())
+        texts << action->text();
+    return texts;
+}
+
+// The texts that hold a Chinese character or punctuation mark.
+QStringList Chinese(const QStringList &texts)
+{
+    static const QRegularExpression cjk(QStringLiteral("[\\x{3000}-\\x{9fff}\\x{ff00}-\\x{ffef}]"));
+    return texts.filter(cjk);
+}
+
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -122,7 +164,14 @@ protected:
         LoadSettings(data, work);
         SetFieldText(data.SavePathHistory[0], save);
         SaveSettings(data, work);
+        MakeWindow();
+    }
 
+    // A window on its own state; one made while a language is installed speaks it.
+    void MakeWindow()
+    {
+        window.reset();
+        app.reset();
         app = std::make_unique<AppState>(work);
         app->site.siteHost = site->hostPort();
         app->site.defaultImageHost = site->hostPort();
@@ -855,6 +904,81 @@ TEST_F(WindowTest, MenusHoldEveryEntryWithItsId)
     EXPECT_EQ(about->windowTitle(), QStringLiteral("关于"));
     EXPECT_EQ(about->findChild<QLabel *>(QStringLiteral("about1014"))->text(), QStringLiteral("版本号：14.07.24.01"));
     EXPECT_EQ(about->findChild<QLabel *>(QStringLiteral("aboutSecondLine"))->text(), SiteTexts::AboutSecondLine());
+}
+
+// Started in English, the window, its dialogs and the texts the core writes into it are
+// English; the album data stays as the site has it.
+TEST_F(WindowTest, StartedInEnglishEveryTextIsEnglish)
+{
+    const InstalledLanguage english(Language::English, {QStringLiteral("qtbase")});
+    MakeWindow();
+    Start(site->boardUrl(QStringLiteral("11")));
+    EXPECT_EQ(text(1004), QStringLiteral("Fetch Albums"));
+    EXPECT_EQ(text(1005), QStringLiteral("Download"));
+    EXPECT_EQ(text(1013), QStringLiteral("Paste a board's address and press “Fetch Albums” to download the whole board."));
+    EXPECT_EQ(combo(1002)->currentText(), QStringLiteral("Boards"));
+    QStringList menus;
+    for (QAction *a : window->MenuBar()->actions())
+        menus << a->text().trimmed();
+    EXPECT_EQ(menus, (QStringList{QStringLiteral("&Login"), QStringLiteral("&Settings"), QStringLiteral("&Import/Export"),
+                                  QStringLiteral("&Tools"), QString(), QStringLiteral("&Help")}));
+
+    // A run: the core's phase, progress and caption texts come in English too.
+    site->holdRequests(QLatin1Char('/') + site->board(QStringLiteral("11")).pins[0].key);
+    button(1004)->click();
+    ASSERT_TRUE(waitFor([&] { return site->heldRequests() == 1 && text(1005) == QStringLiteral("Stop Download"); }, 10s));
+    EXPECT_EQ(text(1009), QStringLiteral("Downloading album 1/1"));
+    EXPECT_TRUE(Chinese(ShownTexts(window.get())).isEmpty()) << Chinese(ShownTexts(window.get())).join(QLatin1Char('|')).toStdString();
+    site->releaseRequests();
+    ASSERT_TRUE(waitPhase(QStringLiteral("Download complete"))) << text(1009).toStdString();
+    EXPECT_EQ(ctl<QGroupBox>(1011)->title(), QStringLiteral("Albums (1)"));
+    EXPECT_EQ(ctl<CMyGridCtrl>(1003)->CellText(1, 1), QStringLiteral("Alpha"));
+    EXPECT_TRUE(Chinese(ShownTexts(window.get())).isEmpty()) << Chinese(ShownTexts(window.get())).join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(prompts.messages.isEmpty()) << prompts.messages.join(QLatin1Char('\n')).toStdString();
+
+    // The dialogs, the help texts and the command line's help.
+    ST_DOWNSET down{};
+    ST_SAVESET names{};
+    CDlgDownSet downSet(&down, window.get());
+    CDlgSaveSet saveSet(&names, window.get());
+    CDlgFind find(window.get());
+    find.SetMode(0);
+    CDlgFailList failList(window.get());
+    PictureOutcome failure;
+    failure.address = QStringLiteral("http://x/1");
+    failure.file = QStringLiteral("/tmp/1.jpg");
+    failure.reason = QStringLiteral("HTTP 404");
+    failList.SetFailures({failure});
+    std::unique_ptr<QDialog> about(window->CreateAboutBox());
+    for (QWidget *dialog : {static_cast<QWidget *>(&downSet), static_cast<QWidget *>(&saveSet),
+                            static_cast<QWidget *>(&find), static_cast<QWidget *>(&failList),
+                            static_cast<QWidget *>(about.get())})
+        EXPECT_TRUE(Chinese(ShownTexts(dialog)).isEmpty()) << Chinese(ShownTexts(dialog)).join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(failList.windowTitle(), QStringLiteral("Failed Pictures"));
+    EXPECT_TRUE(Chinese({CDlgSaveSet::HelpText()}).isEmpty());
+    StartOptions options;
+    QString help;
+    int exitCode = -1;
+    EXPECT_FALSE(ParseStartOptions({QStringLiteral("corvadin"), QStringLiteral("--help")}, &options, &help, &exitCode));
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_TRUE(help.contains(QStringLiteral("Press “Fetch Albums” once start-up is done."))) << help.toStdString();
+    EXPECT_TRUE(Chinese({help}).isEmpty()) << help.toStdString();
+}
+
+// Qt's own dialogs follow the language: their buttons say 是/否 in Chinese.
+TEST_F(WindowTest, QtsOwnButtonsSpeakTheChosenLanguage)
+{
+    const auto yesText = [] {
+        QMessageBox box(QMessageBox::Question, QString(), QString(), QMessageBox::Yes | QMessageBox::No);
+        return box.button(QMessageBox::Yes)->text();
+    };
+    {
+        const InstalledLanguage chinese(Language::Chinese, {QStringLiteral("qtbase")});
+        EXPECT_TRUE(chinese.missing().isEmpty()) << "Qt's translations are missing (Debian: qt6-translations-l10n)";
+        EXPECT_EQ(yesText(), QStringLiteral("是(&Y)"));
+    }
+    const InstalledLanguage english(Language::English, {QStringLiteral("qtbase")});
+    EXPECT_EQ(yesText(), QStringLiteral("&Yes"));
 }
 
 TEST_F(WindowTest, ThumbnailToggleDuringARebuild)
