@@ -2,6 +2,7 @@
 
 #include "cli/ProgressLine.h"
 #include "core/AppState.h"
+#include "core/Language.h"
 #include "core/Version.h"
 #include "source/ChangeSource.h"
 #include "core/WindowServices.h"
@@ -607,8 +608,14 @@ int RunCli(const QStringList &arguments)
                                                    "site, across all workers (0 to %1, decimals allowed; default 0).")
                                         .arg(RequestSettings::kMaxSleepRequestMs / 1000),
                                     QStringLiteral("SECONDS"));
+    QCommandLineOption language(QStringLiteral("language"),
+                                QStringLiteral("The language of the phase and progress lines and of the messages the "
+                                               "window would show: zh (Chinese) or en (English). Default: "
+                                               "CORVADIN_LANGUAGE, else the system's language (Chinese unless it "
+                                               "asks for English). The program's own messages are English."),
+                                QStringLiteral("LANG"));
     parser.addOptions({version, input, info, json, verbose, work, save, threads, timeout, minKb, maxKb, nameBase,
-                       folderName, retries, sleepRequest, quiet, saveSettings});
+                       folderName, retries, sleepRequest, quiet, saveSettings, language});
     QCommandLineOption cookies(QStringLiteral("cookies"),
                                QStringLiteral("Send the cookies of a Netscape cookies.txt (as browser extensions export "
                                               "it) in this run, e.g. a login; with --save-settings they are kept in the "
@@ -651,6 +658,14 @@ int RunCli(const QStringList &arguments)
     }
     if (parser.isSet(quiet) && parser.isSet(verbose))
         return usage(QStringLiteral("--quiet and --verbose contradict each other"));
+    // The texts the core shares with the window (phase and progress lines, its messages)
+    // come in the chosen language; each line stays in one language.
+    const LanguageChoice choice = ChooseLanguage(parser.value(language));
+    if (!choice.error.isEmpty())
+        return usage(choice.error);
+    if (!choice.warning.isEmpty())
+        writeErr(QStringLiteral("corvadin-cli: %1\n").arg(choice.warning));
+    const InstalledLanguage installedLanguage(choice.language, {});
 
     QStringList addresses;
     for (const QString &a : parser.positionalArguments()) {
@@ -752,14 +767,14 @@ int RunCli(const QStringList &arguments)
     if (parser.isSet(retries)) {
         const auto v = parseUnsigned(parser.value(retries), 65535);
         if (!v || *v > RequestSettings::kMaxRetries)
-            return usage(QStringLiteral("参数错误: --retries must be 0 to %1").arg(RequestSettings::kMaxRetries));
+            return usage(QStringLiteral("--retries must be 0 to %1").arg(RequestSettings::kMaxRetries));
         app.requests.retries = *v;
     }
     if (parser.isSet(sleepRequest)) {
         bool ok = false;
         const double seconds = parser.value(sleepRequest).toDouble(&ok);
         if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds * 1000 > RequestSettings::kMaxSleepRequestMs)
-            return usage(QStringLiteral("参数错误: --sleep-request must be 0 to %1 seconds")
+            return usage(QStringLiteral("--sleep-request must be 0 to %1 seconds")
                              .arg(RequestSettings::kMaxSleepRequestMs / 1000));
         app.requests.sleepRequestMs = uint32_t(std::lround(seconds * 1000));
     }

@@ -1,10 +1,15 @@
 #include "cli/ProgressLine.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 #include <algorithm>
 #include <unicode/uchar.h>
 
 namespace {
+
+struct Texts {
+    Q_DECLARE_TR_FUNCTIONS(ProgressLine)
+};
 
 constexpr int kAssumedColumns = 80;
 constexpr int kBarMin = 10; // the bar's inside, without its brackets
@@ -86,7 +91,8 @@ QString DownloadProgressLine(const ProgressFigures &f, int columns)
     // Figures padded to their usual widths, so the bar keeps its length as they change.
     QString bytes = QStringLiteral("%1").arg(HumanBytes(double(f.bytes)), 8);
     QString rate = QStringLiteral("%1").arg(HumanBytes(f.bytesPerSecond) + QStringLiteral("/s"), 10);
-    QString left = QStringLiteral("剩余 ") + (f.secondsLeft >= 0 ? clock(f.secondsLeft) : QStringLiteral("--:--"));
+    // The time left goes with the phase text, in the same language.
+    QString left = Texts::tr("剩余 %1").arg(f.secondsLeft >= 0 ? clock(f.secondsLeft) : QStringLiteral("--:--"));
 
     auto tail = [&] {
         QStringList parts{count};

@@ -49,6 +49,12 @@ protected:
         env.remove(QStringLiteral("CORVADIN_IMAGE_HOST"));
         for (auto it = hosts.cbegin(); it != hosts.cend(); ++it)
             env.insert(it.key(), it.value());
+        if (!locale.isEmpty()) {
+            for (const char *name : {"CORVADIN_LANGUAGE", "LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"})
+                env.remove(QString::fromLatin1(name));
+            for (auto it = locale.cbegin(); it != locale.cend(); ++it)
+                env.insert(it.key(), it.value());
+        }
         p->setProcessEnvironment(env);
         if (!args.contains(QStringLiteral("-o")))
             args = QStringList{QStringLiteral("-o"), save()} + args;
@@ -81,6 +87,9 @@ protected:
     // The site's hosts in the program's environment (CORVADIN_SITE_HOST and
     // CORVADIN_IMAGE_HOST); those not here are unset.
     QMap<QString, QString> hosts;
+    // The language variables (CORVADIN_LANGUAGE, LANGUAGE, LC_ALL, LC_MESSAGES, LANG);
+    // when any is here, those not here are unset.
+    QMap<QString, QString> locale;
 };
 
 } // namespace
@@ -610,6 +619,61 @@ TEST_F(Cli, HelpListsEverything)
                                "--names-file", "--fix-format", "--fix-order", "--skip-downloaded", "--save-settings",
                                "--quiet", "--verbose", "--version", "--json", "--input-file", "Exit codes", "143"})
         EXPECT_TRUE(r.out.contains(QString::fromLatin1(option))) << option;
+}
+
+// The lines the core shares with the window come in the chosen language; the program's
+// own messages and summary stay English.
+TEST_F(Cli, TheRunsPhaseLinesComeInTheChosenLanguage)
+{
+    site.addBoard(BoardSite::makeBoard(QStringLiteral("7"), QStringLiteral("Small"), QStringLiteral("u"), 3, 7));
+    const QString board = site.boardUrl(QStringLiteral("7"));
+    const QStringList chinese{QStringLiteral("获取相册列表完成，共1个"), QStringLiteral("正在下载第1/1个图集"),
+                              QStringLiteral("下载完毕")};
+    const QStringList english{QStringLiteral("Album list fetched: 1 album"), QStringLiteral("Downloading album 1/1"),
+                              QStringLiteral("Download complete")};
+    using Env = QMap<QString, QString>;
+    const struct {
+        const char *what;
+        QStringList options;
+        Env locale;
+        bool english;
+        QString warning; // a line of standard error before the run's
+    } cases[] = {
+        {"a system that asks for no language", {}, Env{{QStringLiteral("LANG"), QStringLiteral("C.UTF-8")}}, false, {}},
+        {"an English system", {}, Env{{QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8")}}, true, {}},
+        {"a German system whose user also reads English", {},
+         Env{{QStringLiteral("LANG"), QStringLiteral("de_DE.UTF-8")}, {QStringLiteral("LANGUAGE"), QStringLiteral("de:en")}}, true, {}},
+        {"a Chinese system", {}, Env{{QStringLiteral("LANG"), QStringLiteral("zh_CN.UTF-8")}}, false, {}},
+        {"the variable before the system", {},
+         Env{{QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8")}, {QStringLiteral("CORVADIN_LANGUAGE"), QStringLiteral("zh")}}, false, {}},
+        {"the option before the variable", {QStringLiteral("--language"), QStringLiteral("en")},
+         Env{{QStringLiteral("CORVADIN_LANGUAGE"), QStringLiteral("zh_CN")}}, true, {}},
+        {"an unknown variable is passed over", {},
+         Env{{QStringLiteral("LANG"), QStringLiteral("en_GB.UTF-8")}, {QStringLiteral("CORVADIN_LANGUAGE"), QStringLiteral("fr")}}, true,
+         QStringLiteral("corvadin-cli: CORVADIN_LANGUAGE=fr is neither zh nor en; the system's language decides")},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        locale = c.locale;
+        const Result r = run(c.options + QStringList{QStringLiteral("-o"), sandbox.path() + QString::fromLatin1(c.what), board});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        QStringList lines = r.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        if (!c.warning.isEmpty()) {
+            ASSERT_FALSE(lines.isEmpty());
+            EXPECT_EQ(lines.takeFirst(), c.warning);
+        }
+        // A slow run also prints its progress now and then, in the same language.
+        lines.removeIf([&](const QString &line) {
+            return line.startsWith(c.english ? QStringLiteral("Downloaded ") : QStringLiteral("已下载"));
+        });
+        EXPECT_EQ(lines, c.english ? english : chinese);
+        EXPECT_TRUE(r.out.contains(QStringLiteral("saved: 3, failed: 0"))) << r.out.toStdString();
+    }
+    locale = {{QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8")}};
+    const Result bad = run({QStringLiteral("--language"), QStringLiteral("fr"), board});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_EQ(bad.err, QStringLiteral("corvadin-cli: --language must be zh (Chinese) or en (English), not 'fr'\n"
+                                      "Try 'corvadin-cli --help'.\n"));
 }
 
 TEST_F(Cli, TodaysPictureFormatsAreNamedAndCheckedWhole)
