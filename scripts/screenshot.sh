@@ -4,7 +4,8 @@
 # it screenshot-large.png (the same, the window made larger: the album list takes the
 # room), screenshot-failed.png (a board that needs a login, read without one: the phase
 # line and the message say so) and screenshot-stopped.png (a download stopped with
-# "终止下载").
+# "终止下载"); and the first two again in English, on a system whose locale asks for it:
+# screenshot-en.png and screenshot-en-large.png.
 #   scripts/screenshot.sh [OUTPUT.png]        (CORVADIN_BUILD_DIR: build folder, default build)
 # Installs what it needs (Xvfb, CJK fonts ...), builds corvadin and corvadin-boardsite,
 # starts the board site on a free loopback port, runs
@@ -19,6 +20,8 @@ output=${1:-docs/screenshot.png}
 large="${output%.png}-large.png"
 failed="${output%.png}-failed.png"
 stopped="${output%.png}-stopped.png"
+english="${output%.png}-en.png"
+english_large="${output%.png}-en-large.png"
 
 build=${CORVADIN_BUILD_DIR:-build}
 
@@ -51,7 +54,9 @@ fi
 host=${address#http://}
 host=${host%%/*}
 
-# shoot NAME ADDRESS FILE [OPTION...]: one run of the window in a working folder of its own.
+# shoot NAME ADDRESS FILE [OPTION...]: one run of the window in a working folder of its own,
+# in the locale $locale (which chooses the language).
+locale=zh_CN.UTF-8
 shoot() {
   local name=$1 url=$2 file=$3
   shift 3
@@ -60,7 +65,8 @@ shoot() {
   # The working folder lies outside the temporary folders, so the downloads land in it
   # (the save path defaults to the working folder).
   # A Chinese locale makes the fonts pick the simplified Chinese forms.
-  env -u LC_ALL CORVADIN_SITE_HOST="$host" CORVADIN_IMAGE_HOST="$host" LANG=zh_CN.UTF-8 \
+  env -u LC_ALL -u LC_MESSAGES -u LANGUAGE -u CORVADIN_LANGUAGE \
+    CORVADIN_SITE_HOST="$host" CORVADIN_IMAGE_HOST="$host" LANG="$locale" \
     timeout 180 xvfb-run -a -s '-screen 0 1600x1000x24' \
     "$build/corvadin" --work-folder "$scratch/$name" \
       --address "$url" --auto-start --screenshot "$file" "$@"
@@ -75,3 +81,6 @@ shoot work "$address" "$output"
 shoot large "$address" "$large" --window-size 1200x760
 shoot failed "${address%/boards/1001/}/boards/1002/" "$failed"
 shoot stopped "$address" "$stopped" --stop-when-downloading
+locale=en_US.UTF-8
+shoot english "$address" "$english"
+shoot english-large "$address" "$english_large" --window-size 1200x760
