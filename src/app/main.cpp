@@ -11,6 +11,15 @@
 
 int main(int argc, char **argv)
 {
+    // A wrong language is said before the window system is needed.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const LanguageChoice language = ChooseLanguage(LanguageArgument(arguments));
+    if (!language.error.isEmpty()) {
+        std::fprintf(stderr, "corvadin: %s\n", language.error.toLocal8Bit().constData());
+        return 2;
+    }
     // --help and --version need no display: answer them without the window system.
     bool textOnly = false;
     for (int i = 1; i < argc; ++i) {
@@ -34,15 +43,10 @@ int main(int argc, char **argv)
     if (!textOnly)
         QGuiApplication::setDesktopFileName(QStringLiteral("org.corvadin.Corvadin"));
 
-    // The language before anything is said: the help text comes in it too. Qt's own
-    // dialogs (and the login browser's menus) follow it.
-    const LanguageChoice language = ChooseLanguage(LanguageArgument(QCoreApplication::arguments()));
-    if (!language.error.isEmpty()) {
-        std::fprintf(stderr, "corvadin: %s\n", language.error.toLocal8Bit().constData());
-        return 2;
-    }
     if (!language.warning.isEmpty())
         std::fprintf(stderr, "corvadin: %s\n", language.warning.toLocal8Bit().constData());
+    // The language before anything is said: the help text comes in it too. Qt's own
+    // dialogs (and the login browser's menus) follow it.
     const InstalledLanguage installedLanguage(language.language,
                                               {QStringLiteral("qtbase"), QStringLiteral("qtwebengine")});
 
