@@ -926,8 +926,12 @@ TEST_F(WindowTest, StartedInEnglishEveryTextIsEnglish)
     // A run: the core's phase, progress and caption texts come in English too.
     site->holdRequests(QLatin1Char('/') + site->board(QStringLiteral("11")).pins[0].key);
     button(1004)->click();
-    ASSERT_TRUE(waitFor([&] { return site->heldRequests() == 1 && text(1005) == QStringLiteral("Stop Download"); }, 10s));
-    EXPECT_EQ(text(1009), QStringLiteral("Downloading album 1/1"));
+    // The first picture is asked for as soon as it is named, which may come before the
+    // window has shown the phase: wait for both.
+    ASSERT_TRUE(waitFor([&] {
+        return site->heldRequests() == 1 && text(1005) == QStringLiteral("Stop Download")
+               && text(1009) == QStringLiteral("Downloading album 1/1");
+    }, 10s)) << text(1009).toStdString();
     EXPECT_TRUE(Chinese(ShownTexts(window.get())).isEmpty()) << Chinese(ShownTexts(window.get())).join(QLatin1Char('|')).toStdString();
     site->releaseRequests();
     ASSERT_TRUE(waitPhase(QStringLiteral("Download complete"))) << text(1009).toStdString();
