@@ -289,8 +289,8 @@ struct BoardSite::Impl {
     QHash<QString, int> pictureRequests; // key -> requests so far
     QList<RequestRecord> log;
     QElapsedTimer clock;                 // started with the site (atMs)
-    QString holdPrefix; // holdRequests(); empty: none
-    int held = 0;       // requests waiting for releaseRequests()
+    QString holdPrefix;      // holdRequests(); empty: none
+    QStringList heldTargets; // requests at the hold, until their thread has woken and gone on
     int picturesInFlight = 0;
     int maxPictures = 0;
     QString token = QStringLiteral("c0rvad1n-session-7f3a9c");
@@ -1011,11 +1011,11 @@ void BoardSite::Impl::setupRoutes()
             std::unique_lock<std::mutex> lock(waitMutex);
             {
                 std::lock_guard<std::mutex> counts(mutex);
-                ++held;
+                heldTargets.append(r.target);
             }
             waitCv.wait(lock, [&] { return stopping.load() || !requestHeld(r.target); });
             std::lock_guard<std::mutex> counts(mutex);
-            --held;
+            heldTargets.removeOne(r.target);
         }
         return httplib::Server::HandlerResponse::Unhandled;
     });
@@ -1305,8 +1305,13 @@ void BoardSite::releaseRequests()
 
 int BoardSite::heldRequests() const
 {
+    // Only those the hold still keeps: a request let go a moment ago may not have woken
+    // yet, and must not pass for one held by the next hold.
     std::lock_guard<std::mutex> lock(d->mutex);
-    return d->held;
+    if (d->stopping || d->holdPrefix.isEmpty())
+        return 0;
+    return int(std::count_if(d->heldTargets.cbegin(), d->heldTargets.cend(),
+                             [&](const QString &t) { return t.startsWith(d->holdPrefix); }));
 }
 
 QString BoardSite::sessionToken() const

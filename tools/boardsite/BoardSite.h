@@ -223,7 +223,7 @@ public:
     // request to look at, or act in, the state it is in. One prefix at a time.
     void holdRequests(const QString &targetPrefix);
     void releaseRequests();
-    int heldRequests() const; // requests waiting now
+    int heldRequests() const; // requests the current hold keeps waiting now
 
     QString sessionToken() const;
 
