@@ -1,11 +1,9 @@
 // corvadin-cli as a user runs it: the real program in a child process against the local
 // board site on loopback.
-#include "BoardSite.h"
+#include "CliFixture.h"
 #include "core/DownloadArchive.h"
-#include "TestSupport.h"
 #include "core/Version.h"
 
-#include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,33 +16,17 @@
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-class Cli : public ::testing::Test {
+class Cli : public CliFixture {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(site.start());
-        QDir().mkpath(work());
+        CliFixture::SetUp();
         hosts = {{QStringLiteral("CORVADIN_SITE_HOST"), site.hostPort()}, {QStringLiteral("CORVADIN_IMAGE_HOST"), site.hostPort()}};
     }
 
-    // Nothing the program did went into the home folder.
-    void TearDown() override { EXPECT_TRUE(entriesIn(home()).isEmpty()) << entriesIn(home()).join(u' ').toStdString(); }
-
-    QString work() const { return sandbox.path() + QStringLiteral("work"); }
-    QString save() const { return sandbox.path() + QStringLiteral("save"); }
-    QString home() const { return sandbox.path() + QStringLiteral("home"); }
-
-    // Runs in the sandbox: the working folder, and the save folder unless args name one.
-    QProcess *start(QStringList args)
+    QProcessEnvironment environment() const override
     {
-        auto *p = new QProcess;
-        QProcessEnvironment env = sandboxedEnvironment(home());
+        QProcessEnvironment env = CliFixture::environment();
         env.remove(QStringLiteral("CORVADIN_SITE_HOST"));
         env.remove(QStringLiteral("CORVADIN_IMAGE_HOST"));
         for (auto it = hosts.cbegin(); it != hosts.cend(); ++it)
@@ -55,35 +37,9 @@ protected:
             for (auto it = locale.cbegin(); it != locale.cend(); ++it)
                 env.insert(it.key(), it.value());
         }
-        p->setProcessEnvironment(env);
-        if (!args.contains(QStringLiteral("-o")))
-            args = QStringList{QStringLiteral("-o"), save()} + args;
-        p->start(QStringLiteral(CORVADIN_CLI_PATH), QStringList{QStringLiteral("-w"), work()} + args);
-        p->waitForStarted();
-        return p;
+        return env;
     }
 
-    Result run(const QStringList &args, const QByteArray &input = {})
-    {
-        std::unique_ptr<QProcess> p(start(args));
-        p->write(input);
-        p->closeWriteChannel();
-        EXPECT_TRUE(p->waitForFinished(60000));
-        return {p->exitCode(), QString::fromUtf8(p->readAllStandardOutput()), QString::fromUtf8(p->readAllStandardError())};
-    }
-
-    QStringList files(const QString &root) const
-    {
-        QStringList all;
-        QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            all << it.next().mid(root.size());
-        all.sort();
-        return all;
-    }
-
-    Sandbox sandbox;
-    BoardSite site;
     // The site's hosts in the program's environment (CORVADIN_SITE_HOST and
     // CORVADIN_IMAGE_HOST); those not here are unset.
     QMap<QString, QString> hosts;
@@ -96,7 +52,7 @@ protected:
 
 TEST_F(Cli, InfoPrintsOneJsonObjectPerAlbum)
 {
-    const Result r = run({QStringLiteral("--info"), site.boardUrl(QStringLiteral("1001"))});
+    const CliResult r = run({QStringLiteral("--info"), site.boardUrl(QStringLiteral("1001"))});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 1);
@@ -187,7 +143,7 @@ TEST_F(Cli, BadInputGetsAClearMessageAndAnExitCode)
     const QRegularExpression englishWord(QStringLiteral("(^|\\s)[A-Za-z]{2,}[,.;:]?(?=\\s|$)"));
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        const Result r = run(c.args);
+        const CliResult r = run(c.args);
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
         const QStringList lines = r.err.split(QLatin1Char('\n'));
         qsizetype at = 0;
@@ -210,7 +166,7 @@ TEST_F(Cli, BadInputGetsAClearMessageAndAnExitCode)
 
 TEST_F(Cli, DownloadsTheBoardWithTheNamesOfTheSettings)
 {
-    const Result r = run({QStringLiteral("-o"), save(), QStringLiteral("--name-base"), QStringLiteral("number"),
+    const CliResult r = run({QStringLiteral("-o"), save(), QStringLiteral("--name-base"), QStringLiteral("number"),
                           QStringLiteral("--prefix"), QStringLiteral("?9-"), QStringLiteral("-j"), QStringLiteral("4"),
                           site.boardUrl(QStringLiteral("1001"))});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
@@ -289,10 +245,10 @@ TEST_F(Cli, EachOptionOfTheRunShowsOnDiskOrInTheOutput)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         const QString to = save() + QStringLiteral("/%1/").arg(n++);
-        const Result r = run(QStringList{QStringLiteral("-o"), to} + c.options + QStringList{site.boardUrl(b.id)});
+        const CliResult r = run(QStringList{QStringLiteral("-o"), to} + c.options + QStringList{site.boardUrl(b.id)});
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
-        EXPECT_EQ(files(to).filter(QRegularExpression(QStringLiteral("\\.jpg$"))), c.pictures)
-            << files(to).join(u' ').toStdString();
+        EXPECT_EQ(filesBelow(to).filter(QRegularExpression(QStringLiteral("\\.jpg$"))), c.pictures)
+            << filesBelow(to).join(u' ').toStdString();
         if (QString::fromLatin1(c.what) == QLatin1String("--quiet")) {
             EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
             EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
@@ -308,7 +264,7 @@ TEST_F(Cli, EachOptionOfTheRunShowsOnDiskOrInTheOutput)
 
 TEST_F(Cli, SaveSettingsKeepsTheRunsOptions)
 {
-    const Result r = run({QStringLiteral("--info"), QStringLiteral("--save-settings"), QStringLiteral("-j"),
+    const CliResult r = run({QStringLiteral("--info"), QStringLiteral("--save-settings"), QStringLiteral("-j"),
                           QStringLiteral("9"), QStringLiteral("--names-file"), site.boardUrl(QStringLiteral("1001"))});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     QFile soft(work() + QStringLiteral("/soft.dat"));
@@ -324,7 +280,7 @@ TEST_F(Cli, FailedPicturesAreListedAndGiveExitCode1)
     b.pins[1].fault = BoardSite::Fault::Status404;
     b.pins[4].fault = BoardSite::Fault::Reset;
     site.addBoard(b);
-    const Result r = run({QStringLiteral("-o"), save(), site.boardUrl(QStringLiteral("7"))});
+    const CliResult r = run({QStringLiteral("-o"), save(), site.boardUrl(QStringLiteral("7"))});
     EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains(QStringLiteral("saved: 4, failed: 2"))) << r.out.toStdString();
     EXPECT_TRUE(r.out.contains(site.pictureUrl(b.pins[1].key))) << r.out.toStdString();
@@ -356,7 +312,7 @@ TEST_F(Cli, WhatIsLostBesidesPicturesIsSaidAndGivesExitCode1)
         c.make(b);
         site.addBoard(b);
         QDir().mkpath(save() + QStringLiteral("/u/b%1/b%1.lst").arg(id));
-        const Result r = run(QStringList{QStringLiteral("-o"), save()} + c.options + QStringList{site.boardUrl(id)});
+        const CliResult r = run(QStringList{QStringLiteral("-o"), save()} + c.options + QStringList{site.boardUrl(id)});
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
         EXPECT_TRUE(r.out.contains(c.says.arg(id, save()))) << r.out.toStdString();
     }
@@ -364,9 +320,9 @@ TEST_F(Cli, WhatIsLostBesidesPicturesIsSaidAndGivesExitCode1)
 
 TEST_F(Cli, ListOnlyWritesTheDownloadList)
 {
-    const Result r = run({QStringLiteral("-o"), save(), QStringLiteral("--list-only"), site.boardUrl(QStringLiteral("1001"))});
+    const CliResult r = run({QStringLiteral("-o"), save(), QStringLiteral("--list-only"), site.boardUrl(QStringLiteral("1001"))});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_EQ(files(save()), QStringList{QStringLiteral("/demo/演示相册/演示相册.lst")});
+    EXPECT_EQ(filesBelow(save()), QStringList{QStringLiteral("/demo/演示相册/演示相册.lst")});
     EXPECT_TRUE(r.out.contains(QStringLiteral("演示相册.lst")));
 }
 
@@ -383,7 +339,7 @@ TEST_F(Cli, CtrlCAndSigtermStopTheRunLikeTheStopButton)
         site.clearRequests();
         const QString saveTo = save() + QString::number(signal);
         // Two boards: the stop also skips the one not begun.
-        std::unique_ptr<QProcess> p(start({QStringLiteral("-o"), saveTo, QStringLiteral("-j"), QStringLiteral("2"),
+        std::unique_ptr<QProcess> p(startCli({QStringLiteral("-o"), saveTo, QStringLiteral("-j"), QStringLiteral("2"),
                                            site.boardUrl(QStringLiteral("8")), site.boardUrl(QStringLiteral("1001"))}));
         ASSERT_TRUE(waitFor([&] { return site.requestCount(QLatin1Char('/') + b.pins[1].key) > 0; }, std::chrono::seconds(20)));
         ::kill(pid_t(p->processId()), signal);
@@ -413,7 +369,7 @@ TEST_F(Cli, CtrlCWhileThePinsArePagedEndsAtOnce)
     site.addBoard(b);
     // The second pin page is held at the site: the reader waits for it when Ctrl-C comes.
     site.holdRequests(QStringLiteral("/boards/10/?hxzmqq2s&max=%1&").arg(b.pins[19].id));
-    std::unique_ptr<QProcess> p(start({site.boardUrl(b.id), site.boardUrl(QStringLiteral("1001"))}));
+    std::unique_ptr<QProcess> p(startCli({site.boardUrl(b.id), site.boardUrl(QStringLiteral("1001"))}));
     ASSERT_TRUE(waitFor([&] { return site.heldRequests() == 1; }, std::chrono::seconds(20)));
     ::kill(pid_t(p->processId()), SIGINT);
     const bool endedWhileHeld = p->waitForFinished(20000);
@@ -426,7 +382,7 @@ TEST_F(Cli, CtrlCWhileThePinsArePagedEndsAtOnce)
         EXPECT_LE(site.requestCount(QLatin1Char('/') + b.pins[i].key), i < 20 ? 1 : 0) << i;
     EXPECT_EQ(site.requestCount(QStringLiteral("/boards/1001/")), 0) << "the next board was read";
     // What was saved is whole: a picture of the board, or the download archive.
-    for (const QString &name : files(save())) {
+    for (const QString &name : filesBelow(save())) {
         if (name.endsWith(QStringLiteral(".corvadin-archive")))
             continue;
         bool whole = false;
@@ -464,7 +420,7 @@ TEST_F(Cli, TheHostsComeFromTheEnvironmentThenSiteIniThenTheDefault)
         QFile::remove(work() + QStringLiteral("/site.ini"));
         if (!c.ini.isEmpty())
             siteIni(c.ini);
-        const Result r = run({QStringLiteral("--info"), site.boardUrl(QStringLiteral("1001"))});
+        const CliResult r = run({QStringLiteral("--info"), site.boardUrl(QStringLiteral("1001"))});
         if (c.inForce.isEmpty()) {
             EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
             EXPECT_TRUE(r.out.contains(QStringLiteral("\"count\":45"))) << r.out.toStdString();
@@ -508,7 +464,7 @@ TEST_F(Cli, BoardsRunOneAfterAnotherAndTheWorstExitCodeWins)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         site.clearRequests();
-        const Result r = run(QStringList{QStringLiteral("-o"), save()} + c.args, c.input);
+        const CliResult r = run(QStringList{QStringLiteral("-o"), save()} + c.args, c.input);
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
         QStringList asked;
         for (const auto &request : site.requests())
@@ -524,7 +480,7 @@ TEST_F(Cli, JsonGivesOneObjectPerPictureThenASummary)
     faulty.pins[1].fault = BoardSite::Fault::Status404;
     site.addBoard(faulty);
     const QString demo = site.boardUrl(QStringLiteral("1001")), bad = site.boardUrl(QStringLiteral("7"));
-    const Result r = run({QStringLiteral("-o"), save(), QStringLiteral("--json"), QStringLiteral("-i"), QStringLiteral("-")},
+    const CliResult r = run({QStringLiteral("-o"), save(), QStringLiteral("--json"), QStringLiteral("-i"), QStringLiteral("-")},
                          (demo + QLatin1Char('\n') + bad + QLatin1Char('\n')).toUtf8());
     EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
 
@@ -586,7 +542,7 @@ TEST_F(Cli, VerboseTellsEachPicturesOutcome)
     BoardSite::Board faulty = BoardSite::makeBoard(QStringLiteral("7"), QStringLiteral("faulty"), QStringLiteral("u"), 6, 3);
     faulty.pins[4].fault = BoardSite::Fault::Status500;
     site.addBoard(faulty);
-    const Result r = run({QStringLiteral("-o"), save(), QStringLiteral("-v"), site.boardUrl(QStringLiteral("7"))});
+    const CliResult r = run({QStringLiteral("-o"), save(), QStringLiteral("-v"), site.boardUrl(QStringLiteral("7"))});
     EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
     const QStringList lines = r.err.split(QLatin1Char('\n'));
     const QString folder = QDir::toNativeSeparators(save() + QStringLiteral("/u/faulty/"));
@@ -602,7 +558,7 @@ TEST_F(Cli, VerboseTellsEachPicturesOutcome)
 TEST_F(Cli, VersionComesFromTheOneVersionNumber)
 {
     for (const QString &option : {QStringLiteral("-V"), QStringLiteral("--version")}) {
-        const Result r = run({option});
+        const CliResult r = run({option});
         EXPECT_EQ(r.exitCode, 0);
         EXPECT_EQ(r.out, QStringLiteral("corvadin-cli %1\n").arg(QLatin1String(kCorvadinVersion)));
     }
@@ -611,7 +567,7 @@ TEST_F(Cli, VersionComesFromTheOneVersionNumber)
 
 TEST_F(Cli, HelpListsEverything)
 {
-    const Result r = run({QStringLiteral("--help")});
+    const CliResult r = run({QStringLiteral("--help")});
     EXPECT_EQ(r.exitCode, 0);
     for (const char *option : {"--info", "--work-folder", "--save-path", "--threads", "--timeout", "--min-kb", "--max-kb",
                                "--name-base", "--prefix", "--suffix", "--replace-what", "--replace-with",
@@ -655,7 +611,7 @@ TEST_F(Cli, TheRunsPhaseLinesComeInTheChosenLanguage)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         locale = c.locale;
-        const Result r = run(c.options + QStringList{QStringLiteral("-o"), sandbox.path() + QString::fromLatin1(c.what), board});
+        const CliResult r = run(c.options + QStringList{QStringLiteral("-o"), sandbox.path() + QString::fromLatin1(c.what), board});
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         QStringList lines = r.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         if (!c.warning.isEmpty()) {
@@ -670,7 +626,7 @@ TEST_F(Cli, TheRunsPhaseLinesComeInTheChosenLanguage)
         EXPECT_TRUE(r.out.contains(QStringLiteral("saved: 3, failed: 0"))) << r.out.toStdString();
     }
     locale = {{QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8")}};
-    const Result bad = run({QStringLiteral("--language"), QStringLiteral("fr"), board});
+    const CliResult bad = run({QStringLiteral("--language"), QStringLiteral("fr"), board});
     EXPECT_EQ(bad.exitCode, 2);
     EXPECT_EQ(bad.err, QStringLiteral("corvadin-cli: --language must be zh (Chinese) or en (English), not 'fr'\n"
                                       "Try 'corvadin-cli --help'.\n"));
@@ -703,17 +659,17 @@ TEST_F(Cli, TodaysPictureFormatsAreNamedAndCheckedWhole)
         b.pins[i].fault = pins[i].fault;
     }
     site.addBoard(b);
-    const Result r = run({QStringLiteral("-o"), save(), QStringLiteral("--fix-format"), site.boardUrl(QStringLiteral("12"))});
+    const CliResult r = run({QStringLiteral("-o"), save(), QStringLiteral("--fix-format"), site.boardUrl(QStringLiteral("12"))});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QString folder = save() + QStringLiteral("/u/formats/");
     const QStringList names{QStringLiteral("sunrise.webp"), QStringLiteral("harbour.avif"), QStringLiteral("named.webp"),
                             QStringLiteral("named.avif")};
     for (int i = 0; i < 4; ++i) {
         QFile f(folder + names[i]);
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << names[i].toStdString() << " among " << files(folder).join(u' ').toStdString();
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << names[i].toStdString() << " among " << filesBelow(folder).join(u' ').toStdString();
         EXPECT_EQ(f.readAll(), site.pictureBytes(b.pins[i].key));
     }
-    QStringList saved = files(folder);
+    QStringList saved = filesBelow(folder);
     saved.removeAll(QStringLiteral("pic.kzv"));
     saved.removeAll(DownloadArchive::FileName());
     EXPECT_EQ(saved, (QStringList{QStringLiteral("cut avif.avif"), QStringLiteral("cut webp.webp"), QStringLiteral("harbour.avif"),

@@ -2,8 +2,7 @@
 // run read a board that needs a login; a malformed file is refused whole; the working
 // folder's cookies.txt changes only with --save-settings. The real program in a child
 // process against the local board site on loopback.
-#include "BoardSite.h"
-#include "TestSupport.h"
+#include "CliFixture.h"
 
 #include <QDirIterator>
 #include <QFile>
@@ -11,48 +10,20 @@
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-class CookiesCli : public ::testing::Test {
+class CookiesCli : public CliFixture {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(site.start());
+        CliFixture::SetUp();
         BoardSite::Board board = BoardSite::makeBoard(QStringLiteral("21"), QStringLiteral("Hidden"), QStringLiteral("carol"), 12, 5, 2048, 4096);
         board.loginRequired = true;
         site.addBoard(board);
-        QDir().mkpath(work());
         // A cookie the working folder already keeps.
         sandbox.write(QStringLiteral("work/cookies.txt"), kStoredJar);
         QFile::setPermissions(work() + QStringLiteral("/cookies.txt"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
 
-    // Nothing the program did went into the home folder.
-    void TearDown() override { EXPECT_TRUE(entriesIn(home()).isEmpty()) << entriesIn(home()).join(u' ').toStdString(); }
-
-    QString work() const { return sandbox.path() + QStringLiteral("work"); }
-    QString save() const { return sandbox.path() + QStringLiteral("save"); }
-    QString home() const { return sandbox.path() + QStringLiteral("home"); }
     QByteArray token() const { return site.sessionToken().toUtf8(); }
-
-    // Runs in the sandbox: the working folder, and the save folder unless args name one.
-    Result run(QStringList args)
-    {
-        QProcess p;
-        QProcessEnvironment env = sandboxedEnvironment(home());
-        env.insert(QStringLiteral("CORVADIN_SITE_HOST"), site.hostPort());
-        env.insert(QStringLiteral("CORVADIN_IMAGE_HOST"), site.hostPort());
-        p.setProcessEnvironment(env);
-        if (!args.contains(QStringLiteral("-o")))
-            args = QStringList{QStringLiteral("-o"), save()} + args;
-        p.start(QStringLiteral(CORVADIN_CLI_PATH), QStringList{QStringLiteral("-w"), work()} + args);
-        EXPECT_TRUE(p.waitForFinished(60000));
-        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
-    }
 
     QString cookieFile(const QByteArray &text)
     {
@@ -70,9 +41,6 @@ protected:
     }
 
     static constexpr const char *kStoredJar = "# Netscape HTTP Cookie File\n127.0.0.1\tFALSE\t/\tFALSE\t4102444800\tearlier\tkept\n";
-
-    Sandbox sandbox;
-    BoardSite site;
 };
 
 } // namespace
@@ -94,7 +62,7 @@ TEST_F(CookiesCli, ALoginCookieFromTheFileOpensAProtectedBoard)
         SCOPED_TRACE(f.what);
         QDir(save()).removeRecursively();
         site.clearRequests();
-        const Result r = run({QStringLiteral("--cookies"), cookieFile(f.text), QStringLiteral("-o"), save(),
+        const CliResult r = run({QStringLiteral("--cookies"), cookieFile(f.text), QStringLiteral("-o"), save(),
                               site.boardUrl(QStringLiteral("21"))});
         EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
         EXPECT_EQ(pictures(), 12);
@@ -118,7 +86,7 @@ TEST_F(CookiesCli, SaveSettingsKeepsTheImportedCookiesThatHaveAnExpiry)
     // A login kept until 2100, and a session cookie (expiry 0), which serves this run only.
     const QString file = cookieFile("#HttpOnly_127.0.0.1\tFALSE\t/\tFALSE\t4102444800\tcorvadin_session\t" + token() + "\n"
                                     "127.0.0.1\tFALSE\t/\tFALSE\t0\tcorvadin_short\tx\n");
-    const Result r = run({QStringLiteral("--cookies"), file, QStringLiteral("--save-settings"), QStringLiteral("--info"),
+    const CliResult r = run({QStringLiteral("--cookies"), file, QStringLiteral("--save-settings"), QStringLiteral("--info"),
                           site.boardUrl(QStringLiteral("21"))});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QByteArray jar = sandbox.read(QStringLiteral("work/cookies.txt"));
@@ -128,12 +96,12 @@ TEST_F(CookiesCli, SaveSettingsKeepsTheImportedCookiesThatHaveAnExpiry)
     EXPECT_EQ(QFile::permissions(work() + QStringLiteral("/cookies.txt")) & 0x0077, 0);
 
     // The next run needs no --cookies.
-    const Result again = run({QStringLiteral("--info"), site.boardUrl(QStringLiteral("21"))});
+    const CliResult again = run({QStringLiteral("--info"), site.boardUrl(QStringLiteral("21"))});
     EXPECT_EQ(again.exitCode, 0) << again.err.toStdString();
 
     // A login that was only a session cookie is gone with the run that imported it.
     sandbox.write(QStringLiteral("work/cookies.txt"), kStoredJar);
-    const Result session = run({QStringLiteral("--cookies"), cookieFile("127.0.0.1\tFALSE\t/\tFALSE\t0\tcorvadin_session\t" + token() + "\n"),
+    const CliResult session = run({QStringLiteral("--cookies"), cookieFile("127.0.0.1\tFALSE\t/\tFALSE\t0\tcorvadin_session\t" + token() + "\n"),
                                 QStringLiteral("--save-settings"), QStringLiteral("--info"), site.boardUrl(QStringLiteral("21"))});
     ASSERT_EQ(session.exitCode, 0) << session.err.toStdString();
     EXPECT_FALSE(sandbox.read(QStringLiteral("work/cookies.txt")).contains("corvadin_session"));
@@ -160,7 +128,7 @@ TEST_F(CookiesCli, AMalformedFileIsRefusedWholeNamingTheLine)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         site.clearRequests();
-        const Result r = run({QStringLiteral("--cookies"), cookieFile("# comment\n" + good + c.line + "\n" + good),
+        const CliResult r = run({QStringLiteral("--cookies"), cookieFile("# comment\n" + good + c.line + "\n" + good),
                               QStringLiteral("--save-settings"), QStringLiteral("--info"), site.boardUrl(QStringLiteral("21"))});
         EXPECT_EQ(r.exitCode, 2);
         EXPECT_TRUE(r.err.contains(QStringLiteral("line 3: "))) << r.err.toStdString();
@@ -171,7 +139,7 @@ TEST_F(CookiesCli, AMalformedFileIsRefusedWholeNamingTheLine)
         EXPECT_EQ(sandbox.read(QStringLiteral("work/cookies.txt")), QByteArray(kStoredJar));
     }
 
-    const Result missing = run({QStringLiteral("--cookies"), sandbox.file(QStringLiteral("nothing.txt")), QStringLiteral("--info"),
+    const CliResult missing = run({QStringLiteral("--cookies"), sandbox.file(QStringLiteral("nothing.txt")), QStringLiteral("--info"),
                                 site.boardUrl(QStringLiteral("21"))});
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_TRUE(missing.err.contains(QStringLiteral("cannot read the cookie file"))) << missing.err.toStdString();
@@ -185,24 +153,17 @@ class StandardFoldersCli : public CookiesCli {
 protected:
     void TearDown() override {}
 
-    Result runStandard(const QStringList &args)
+    // Started in the working folder without -w: the current folder plays no part.
+    CliResult runStandard(const QStringList &args) const
     {
-        QProcess p;
-        QProcessEnvironment env = sandboxedEnvironment(home());
-        env.insert(QStringLiteral("CORVADIN_SITE_HOST"), site.hostPort());
-        env.insert(QStringLiteral("CORVADIN_IMAGE_HOST"), site.hostPort());
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(work()); // the current folder plays no part
-        p.start(QStringLiteral(CORVADIN_CLI_PATH), args);
-        EXPECT_TRUE(p.waitForFinished(60000));
-        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+        return finish(*start(QStringLiteral(CORVADIN_CLI_PATH), args, work()));
     }
 };
 
 TEST_F(StandardFoldersCli, ALoginTheWindowKeptOpensAProtectedBoardHere)
 {
     // --info writes nothing anywhere, not even the folders.
-    Result r = runStandard({QStringLiteral("--info"), site.boardUrl(QStringLiteral("21"))});
+    CliResult r = runStandard({QStringLiteral("--info"), site.boardUrl(QStringLiteral("21"))});
     EXPECT_EQ(r.exitCode, 3) << r.err.toStdString(); // needs the login
     EXPECT_TRUE(entriesIn(home()).isEmpty()) << entriesIn(home()).join(u' ').toStdString();
 

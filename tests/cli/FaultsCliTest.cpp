@@ -2,9 +2,8 @@
 // fail (a file-size limit, a full or read-only file system, a folder in a picture's
 // place) and a hostile site. The real program in a child process, the local board site
 // on loopback.
-#include "BoardSite.h"
+#include "CliFixture.h"
 #include "core/DownloadArchive.h"
-#include "TestSupport.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
@@ -25,12 +24,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct Result {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
 
 QByteArray sha256(const QByteArray &bytes)
 {
@@ -112,7 +105,7 @@ protected:
         return p;
     }
 
-    Result run(const QString &root, const QStringList &args, const QStringList &wrapper = {},
+    CliResult run(const QString &root, const QStringList &args, const QStringList &wrapper = {},
                std::function<void()> modifier = {})
     {
         std::unique_ptr<QProcess> p(start(root, args, wrapper, std::move(modifier)));
@@ -123,7 +116,7 @@ protected:
     // Runs the CLI as run() does, but waits for it with wait4, which answers the child's
     // own peak memory in KB (what RUSAGE_CHILDREN answers mixes in every child so far).
     // Its output goes to the files `logs`.out and `logs`.err.
-    Result runMeasured(const QString &root, const QStringList &args, const QString &logs, long *peakKb)
+    CliResult runMeasured(const QString &root, const QStringList &args, const QString &logs, long *peakKb)
     {
         std::vector<QByteArray> argBytes, envBytes;
         for (const QString &a : command(root, args))
@@ -244,7 +237,7 @@ TEST_F(FaultsCli, KilledMidAlbumThenRunAgainWithSkipDownloaded)
     o.bandwidthBytesPerSec = 0;
     site.setOptions(o);
     site.clearRequests();
-    const Result again = run(root, QStringList{QStringLiteral("--skip-downloaded")} + args);
+    const CliResult again = run(root, QStringList{QStringLiteral("--skip-downloaded")} + args);
     EXPECT_EQ(again.exitCode, 0) << again.err.toStdString();
     EXPECT_TRUE(again.out.contains(QStringLiteral("saved: %1, failed: 0").arg(150 - whole))) << again.out.toStdString();
     // (A request of the killed run may reach the site's log late, so the check is on the
@@ -263,7 +256,7 @@ TEST_F(FaultsCli, KilledMidAlbumThenRunAgainWithSkipDownloaded)
 
     // And once more: the album is complete, the mark ends it at its first picture.
     site.clearRequests();
-    const Result third = run(root, QStringList{QStringLiteral("--skip-downloaded")} + args);
+    const CliResult third = run(root, QStringList{QStringLiteral("--skip-downloaded")} + args);
     EXPECT_EQ(third.exitCode, 0) << third.err.toStdString();
     EXPECT_TRUE(third.out.contains(QStringLiteral("pictures collected: 0"))) << third.out.toStdString();
     EXPECT_EQ(site.requestCount(QLatin1Char('/') + b.pins[0].key), 0);
@@ -317,13 +310,13 @@ TEST_P(FaultsCliWrites, FailThosePicturesAndTheRunGoesOn)
     const QString album = save(root) + QStringLiteral("/u/t/");
     // soft.dat exists from an earlier run; this run would save it (a new address in the
     // history), which must leave it whole even when the write fails.
-    const Result info = run(root, {QStringLiteral("--save-settings"), QStringLiteral("--info"), site.boardUrl(QStringLiteral("1001"))});
+    const CliResult info = run(root, {QStringLiteral("--save-settings"), QStringLiteral("--info"), site.boardUrl(QStringLiteral("1001"))});
     ASSERT_EQ(info.exitCode, 0) << info.err.toStdString();
     const QByteArray soft = readFile(work(root) + QStringLiteral("/soft.dat"));
     ASSERT_EQ(soft.size(), 19808);
 
     const QStringList wrapper = c.prepare(album, unshare);
-    const Result r = run(root,
+    const CliResult r = run(root,
                          {QStringLiteral("-o"), save(root), QStringLiteral("-j"), QStringLiteral("4"),
                           QStringLiteral("--name-base"), QStringLiteral("number"), site.boardUrl(b.id)},
                          wrapper, c.modifier);
@@ -473,7 +466,7 @@ TEST_F(FaultsCli, AHostileSiteEndsInBoundedTimeAndWritesNothingOutside)
         const QString root = sandbox.path() + QString::number(n++) + QLatin1Char('/');
         const QString savePath = root + QStringLiteral("deep/er/save");
         long peakKb = -1;
-        const Result r = runMeasured(root, {QStringLiteral("-o"), savePath, site.boardUrl(b.id)},
+        const CliResult r = runMeasured(root, {QStringLiteral("-o"), savePath, site.boardUrl(b.id)},
                                      sandbox.file(QString::number(n - 1)), &peakKb);
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
         // The program never held much more than one capped page.
@@ -497,7 +490,7 @@ TEST_F(FaultsCli, LargePicturesGoToDiskWithoutBeingHeldInMemory)
     site.addBoard(b);
     const QString root = sandbox.path() + QStringLiteral("large/");
     long peakKb = -1;
-    const Result r = runMeasured(root, {QStringLiteral("-j"), QStringLiteral("4"), site.boardUrl(b.id)},
+    const CliResult r = runMeasured(root, {QStringLiteral("-j"), QStringLiteral("4"), site.boardUrl(b.id)},
                                  sandbox.file(QStringLiteral("large")), &peakKb);
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_GT(peakKb, 0);
@@ -523,7 +516,7 @@ TEST_F(FaultsCli, EveryPictureReachesTheDiskBeforeItsNameAndTheFolderAfterTheBat
     site.addBoard(b);
     const QString root = sandbox.path() + QStringLiteral("sync/");
     const QString trace = sandbox.file(QStringLiteral("trace"));
-    const Result r = run(root, {QStringLiteral("-j"), QStringLiteral("3"), QStringLiteral("--names-file"), site.boardUrl(b.id)},
+    const CliResult r = run(root, {QStringLiteral("-j"), QStringLiteral("3"), QStringLiteral("--names-file"), site.boardUrl(b.id)},
                          {QStringLiteral("strace"), QStringLiteral("-f"), QStringLiteral("-y"), QStringLiteral("-qq"),
                           QStringLiteral("-e"), QStringLiteral("trace=fdatasync,fsync,rename,renameat,renameat2"),
                           QStringLiteral("-o"), trace,

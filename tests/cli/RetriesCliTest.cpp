@@ -1,10 +1,8 @@
 // corvadin-cli against a site that throttles or fails: --retries, --sleep-request, the
 // settings file that keeps them, a site answering 429 for ever, and a picture the site
 // keeps cut short. The real program in a child process, the local board site on loopback.
-#include "BoardSite.h"
-#include "TestSupport.h"
+#include "CliFixture.h"
 
-#include <QProcess>
 #include <QSettings>
 
 #include <algorithm>
@@ -13,38 +11,8 @@ namespace {
 
 using Fault = BoardSite::Fault;
 
-struct Result {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-class RetriesCli : public ::testing::Test {
+class RetriesCli : public CliFixture {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(site.start());
-        QDir().mkpath(work());
-    }
-
-    QString work() const { return sandbox.path() + QStringLiteral("work"); }
-    QString save() const { return sandbox.path() + QStringLiteral("save"); }
-
-    Result run(const QStringList &args)
-    {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("CORVADIN_SITE_HOST"), site.hostPort());
-        env.insert(QStringLiteral("CORVADIN_IMAGE_HOST"), site.hostPort());
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(CORVADIN_CLI_PATH),
-                QStringList{QStringLiteral("-w"), work(), QStringLiteral("-o"), save()} + args);
-        // The bound on the whole run: a client that waited as long as a throttling site
-        // asks, or for ever, fails here.
-        EXPECT_TRUE(p.waitForFinished(60000));
-        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
-    }
-
     // A board whose pictures all get `fault` (None: none), the first `cut` of them
     // StoredCut instead.
     BoardSite::Board addBoard(const QString &id, int pins, Fault fault, int cut = 0)
@@ -57,9 +25,6 @@ protected:
     }
 
     int requestsFor(const BoardSite::Pin &pin) const { return site.requestCount(QLatin1Char('/') + pin.key); }
-
-    Sandbox sandbox;
-    BoardSite site;
 };
 
 } // namespace
@@ -81,7 +46,7 @@ TEST_F(RetriesCli, ASiteAnswering429ForEverEndsTheRunWithExitCode1)
         site.setOptions(o);
         const BoardSite::Board b = addBoard(QStringLiteral("%1").arg(900 + c.retryAfter), 4, Fault::Status429);
 
-        const Result r = run({QStringLiteral("-j"), QStringLiteral("2"), site.boardUrl(b.id)});
+        const CliResult r = run({QStringLiteral("-j"), QStringLiteral("2"), site.boardUrl(b.id)});
 
         EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
         EXPECT_TRUE(r.out.contains(QStringLiteral("saved: 0, failed: 4"))) << r.out.toStdString();
@@ -98,7 +63,7 @@ TEST_F(RetriesCli, RetriesAndTheRequestGapComeFromTheOptionsOrTheSettingsFile)
     const QString ini = work() + QStringLiteral("/corvadin.ini");
 
     // This run only: one try each, nothing written.
-    Result r = run({QStringLiteral("--retries"), QStringLiteral("0"), site.boardUrl(failing.id)});
+    CliResult r = run({QStringLiteral("--retries"), QStringLiteral("0"), site.boardUrl(failing.id)});
     EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
     for (const BoardSite::Pin &pin : failing.pins)
         EXPECT_EQ(requestsFor(pin), 1);
@@ -150,7 +115,7 @@ TEST_F(RetriesCli, BadRetryOptionsAreRefused)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
-        const Result r = run(c.args + QStringList{site.boardUrl(QStringLiteral("1001"))});
+        const CliResult r = run(c.args + QStringList{site.boardUrl(QStringLiteral("1001"))});
         EXPECT_EQ(r.exitCode, 2);
         EXPECT_TRUE(r.err.contains(QString::fromLatin1(c.says))) << r.err.toStdString();
     }
@@ -160,7 +125,7 @@ TEST_F(RetriesCli, BadRetryOptionsAreRefused)
 TEST_F(RetriesCli, APictureTheSiteKeepsCutShortIsAWarningNotAFailure)
 {
     const BoardSite::Board b = addBoard(QStringLiteral("41"), 3, Fault::None, 1);
-    Result r = run({site.boardUrl(b.id)});
+    CliResult r = run({site.boardUrl(b.id)});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains(QStringLiteral("saved: 3, failed: 0"))) << r.out.toStdString();
     EXPECT_TRUE(r.out.contains(QStringLiteral("  warning: %1 (the site keeps it cut short)\n")

@@ -2,8 +2,7 @@
 // writes soft.dat or cookies.txt (a second corvadin-cli, or the stand-in for the login
 // browser). Neither undoes what the other saved. The order is fixed by holding the
 // run's board page on the local board site until the other process has finished.
-#include "BoardSite.h"
-#include "TestSupport.h"
+#include "CliFixture.h"
 #include "net/CookieStore.h"
 #include "settings/SoftData.h"
 
@@ -17,49 +16,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Result {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-class SharedFolderCli : public ::testing::Test {
+class SharedFolderCli : public CliFixture {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(site.start());
-        QDir().mkpath(work());
+        CliFixture::SetUp();
         held = BoardSite::makeBoard(QStringLiteral("31"), QStringLiteral("Held"), QStringLiteral("dora"), 24, 9, 2048, 4096);
         held.holdBoardPage = true;
         site.addBoard(held);
-    }
-
-    // Nothing the programs did went into the home folder.
-    void TearDown() override { EXPECT_TRUE(entriesIn(home()).isEmpty()) << entriesIn(home()).join(u' ').toStdString(); }
-
-    QString work() const { return sandbox.path() + QStringLiteral("work"); }
-    QString save() const { return sandbox.path() + QStringLiteral("save"); }
-    QString home() const { return sandbox.path() + QStringLiteral("home"); }
-
-    std::unique_ptr<QProcess> start(const QString &program, const QStringList &args)
-    {
-        auto p = std::make_unique<QProcess>();
-        QProcessEnvironment env = sandboxedEnvironment(home());
-        env.insert(QStringLiteral("CORVADIN_SITE_HOST"), site.hostPort());
-        env.insert(QStringLiteral("CORVADIN_IMAGE_HOST"), site.hostPort());
-        p->setProcessEnvironment(env);
-        p->start(program, args);
-        p->waitForStarted();
-        return p;
-    }
-    std::unique_ptr<QProcess> startCli(const QStringList &args)
-    {
-        return start(QStringLiteral(CORVADIN_CLI_PATH), QStringList{QStringLiteral("-w"), work(), QStringLiteral("-o"), save()} + args);
-    }
-    static Result finish(QProcess &p)
-    {
-        EXPECT_TRUE(p.waitForFinished(60000)) << "the process did not end";
-        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
     }
 
     // Starts a run on the held board and waits until it asks for the board page: by then
@@ -88,8 +52,6 @@ protected:
         return out;
     }
 
-    Sandbox sandbox;
-    BoardSite site;
     BoardSite::Board held;
 };
 
@@ -111,12 +73,12 @@ TEST_F(SharedFolderCli, ARunKeepsTheLoginTheBrowserSavedMeanwhile)
                        {work() + QStringLiteral("/cookies.txt"),
                         QStringLiteral("#HttpOnly_127.0.0.1\tFALSE\t/\tFALSE\t%1\tcorvadin_session\tsecret").arg(later),
                         QStringLiteral("127.0.0.1\tFALSE\t/\tFALSE\t0\tcorvadin_short\tsecret2")});
-    const Result saved = finish(*login);
+    const CliResult saved = finish(*login);
     ASSERT_EQ(saved.exitCode, 0) << saved.err.toStdString();
     EXPECT_EQ(storedCookies(), QStringList({"corvadin_session=secret", "earlier=kept"}));
 
     release();
-    const Result r = finish(*run);
+    const CliResult r = finish(*run);
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
 
     const QStringList jar = storedCookies();
@@ -134,12 +96,12 @@ TEST_F(SharedFolderCli, ARunKeepsTheLoginTheBrowserSavedMeanwhile)
 TEST_F(SharedFolderCli, ASettingsChangeSurvivesAnotherRunsSave)
 {
     auto run = startHeldRun(); // remembers its address in soft.dat once it has read the board
-    const Result change = finish(*startCli({QStringLiteral("--save-settings"), QStringLiteral("-j"), QStringLiteral("9"),
+    const CliResult change = finish(*startCli({QStringLiteral("--save-settings"), QStringLiteral("-j"), QStringLiteral("9"),
                                             QStringLiteral("--names-file"), QStringLiteral("--info"),
                                             site.boardUrl(QStringLiteral("1001"))}));
     ASSERT_EQ(change.exitCode, 0) << change.err.toStdString();
     release();
-    const Result r = finish(*run);
+    const CliResult r = finish(*run);
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
 
     ST_SOFTDATA stored;
@@ -154,7 +116,7 @@ TEST_F(SharedFolderCli, InfoLeavesTheWorkingFolderAsItWas)
 {
     const QString url = site.boardUrl(QStringLiteral("1001"));
     // A first look creates nothing; a look at a folder in use changes nothing.
-    Result r = finish(*startCli({QStringLiteral("--info"), url}));
+    CliResult r = finish(*startCli({QStringLiteral("--info"), url}));
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(filesBelow(work()), QStringList());
 
@@ -196,13 +158,13 @@ TEST_F(SharedFolderCli, ARunEnteringAnAlbumLeavesTheTemporaryFilesOfAnotherRunAl
     }, 20s)) << "no picture on its way";
     sandbox.write(QStringLiteral("save/eve/Shared/.corvadin-K1ll3d.part"), "left by a killed run");
 
-    const Result lister = finish(*startCli({QStringLiteral("--list-only"), site.boardUrl(b.id)}));
+    const CliResult lister = finish(*startCli({QStringLiteral("--list-only"), site.boardUrl(b.id)}));
     ASSERT_EQ(lister.exitCode, 0) << lister.err.toStdString();
     EXPECT_FALSE(QFile::exists(album + QStringLiteral(".corvadin-K1ll3d.part")));
     EXPECT_TRUE(QFile::exists(album + part) || QFile::exists(album + QStringLiteral("第1张：山间的小路.jpg")))
         << "the running download's file was removed";
 
-    const Result r = finish(*slow);
+    const CliResult r = finish(*slow);
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString() << r.out.toStdString();
     EXPECT_EQ(sandbox.read(QStringLiteral("save/eve/Shared/第1张：山间的小路.jpg")), site.pictureBytes(b.pins[0].key));
     for (const QString &name : entriesIn(album))

@@ -1,8 +1,7 @@
 // corvadin-cli on a terminal: the real program in a pseudo-terminal of a chosen width,
 // against the local board site. Every progress line must fit the terminal's width, also
 // after the terminal has been resized.
-#include "BoardSite.h"
-#include "TestSupport.h"
+#include "CliFixture.h"
 #include "cli/ProgressLine.h"
 
 #include <QElapsedTimer>
@@ -129,31 +128,26 @@ bool isBarLine(const QString &line)
     return line.contains(QRegularExpression(QStringLiteral("\\[[#-]+\\] \\d+/\\d+")));
 }
 
-class TerminalCli : public ::testing::Test {
+class TerminalCli : public CliFixture {
 protected:
     void SetUp() override
     {
         BoardSite::Options o = site.options();
         o.bandwidthBytesPerSec = 64 * 1024;
         site.setOptions(o);
-        ASSERT_TRUE(site.start());
+        CliFixture::SetUp();
         site.addBoard(BoardSite::makeBoard(QStringLiteral("8"), QStringLiteral("慢慢下载的相册"), QStringLiteral("u"), 10, 4,
                                            24 * 1024, 32 * 1024));
-        QDir().mkpath(sandbox.path() + QStringLiteral("work"));
-        env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("CORVADIN_SITE_HOST"), site.hostPort());
-        env.insert(QStringLiteral("CORVADIN_IMAGE_HOST"), site.hostPort());
+        env = environment();
         env.remove(QStringLiteral("COLUMNS"));
     }
 
     QStringList args(const QString &saveTo) const
     {
-        return {QStringLiteral("-w"), sandbox.path() + QStringLiteral("work"), QStringLiteral("-o"), saveTo,
+        return {QStringLiteral("-w"), work(), QStringLiteral("-o"), saveTo,
                 QStringLiteral("-j"), QStringLiteral("2"), site.boardUrl(QStringLiteral("8"))};
     }
 
-    Sandbox sandbox;
-    BoardSite site;
     QProcessEnvironment env;
 };
 
