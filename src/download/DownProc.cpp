@@ -143,10 +143,10 @@ PictureOutcome DownPicWorker(AppState &app, CUrlSession &session, const Download
 
     bool ok = false;
     try {
-        ok = session.Fetch(req, FETCH_CACHE_WRITE | FETCH_CACHE_READ);
+        ok = session.Fetch(req);
         if (session.received == 0 && !fallback.isEmpty() && app.bStopWorkers == 0) {
             req.url = fallback;
-            ok = session.Fetch(req, FETCH_CACHE_WRITE | FETCH_CACHE_READ);
+            ok = session.Fetch(req);
         }
         outcome.saved = ok && session.savedToFile;
         outcome.bytes = session.received;

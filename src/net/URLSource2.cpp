@@ -504,7 +504,7 @@ struct CUrlSession::Impl {
         return size;
     }
 
-    bool run(const ST_URLREQUEST &request, unsigned options);
+    bool run(const ST_URLREQUEST &request);
     CURLcode transfer(const ST_URLREQUEST &request, Clock::time_point headersDeadline);
     bool pause(const ST_URLREQUEST &request, qint64 ms);
     bool awaitTurn(const ST_URLREQUEST &request, const QString &host);
@@ -547,15 +547,15 @@ CUrlSession::~CUrlSession()
     curl_slist_free_all(d->headerList);
 }
 
-bool CUrlSession::Request(const ST_URLREQUEST &request, unsigned options)
+bool CUrlSession::Request(const ST_URLREQUEST &request)
 {
     d->aborted = false;
-    const bool ok = d->run(request, options);
+    const bool ok = d->run(request);
     d->part.Discard(); // a picture cut short is kept only for Fetch's second look
     return ok;
 }
 
-bool CUrlSession::Fetch(const ST_URLREQUEST &request, unsigned options)
+bool CUrlSession::Fetch(const ST_URLREQUEST &request)
 {
     d->aborted = false;
     warningText.clear();
@@ -569,7 +569,7 @@ bool CUrlSession::Fetch(const ST_URLREQUEST &request, unsigned options)
     for (int attempt = 1;; ++attempt) {
         if (!d->awaitTurn(request, host))
             return false;
-        if (d->run(request, options)) {
+        if (d->run(request)) {
             if (request.minTextLength == 0 || quint64(body.size()) > request.minTextLength)
                 return true;
             errorText = QStringLiteral("too short");
@@ -608,7 +608,7 @@ bool CUrlSession::Fetch(const ST_URLREQUEST &request, unsigned options)
     }
 }
 
-bool CUrlSession::Impl::run(const ST_URLREQUEST &request, unsigned)
+bool CUrlSession::Impl::run(const ST_URLREQUEST &request)
 {
     part.Discard();
     digest.reset();

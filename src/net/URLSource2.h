@@ -38,18 +38,8 @@
 #include <functional>
 #include <memory>
 
-// Request options (Request, Fetch).
-// No response cache is kept, so neither bit changes what goes over the network; the
-// callers' values (0 for pages, 3 for pictures) are kept as they are.
+// GetText options (bodies arrive decoded: only the text's encoding is chosen).
 enum : unsigned {
-    FETCH_CACHE_WRITE = 1,
-    FETCH_CACHE_READ = 2,
-};
-
-// GetText options. Bodies arrive decoded, so TEXT_INFLATE changes nothing; it is kept
-// for the callers' values.
-enum : unsigned {
-    TEXT_INFLATE = 1,
     TEXT_UTF8 = 2,
     TEXT_EUCKR = 4,
     TEXT_BIG5 = 8,
@@ -140,7 +130,7 @@ public:
 
     // One complete request: true when the response arrived whole, had a status below
     // 400 and passed the size limits.
-    bool Request(const ST_URLREQUEST &request, unsigned options = 0);
+    bool Request(const ST_URLREQUEST &request);
     // Request with retries and the minTextLength check; attempts 0 sends nothing.
     // - Each try first waits its turn at the host (HostThrottle: holds and requestGapMs).
     // - A failure that another try would only repeat ends it at once: a status from 400
@@ -156,7 +146,7 @@ public:
     //   past `attempts`. If the same bytes come back, the site keeps the picture that way:
     //   they are saved and warningText says so (the bodies are compared by their SHA-256,
     //   taken as they arrive). A short read stays a failure.
-    bool Fetch(const ST_URLREQUEST &request, unsigned options = 0);
+    bool Fetch(const ST_URLREQUEST &request);
     // The body of the last request as text (charset rules, then DecodeHtmlEntities).
     QString GetText(unsigned options) const;
 

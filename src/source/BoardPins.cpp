@@ -52,9 +52,9 @@ bool EnumeratePins(AppState &app, WindowServices &w, int albumIndex, const std::
             askedCursors.insert(src.strCursor);
             req.url = r.strUrl + QStringLiteral("?hxzmqq2s&max=") + src.strCursor +
                       QStringLiteral("&limit=20&wfl=1");
-            if (!session.Fetch(req, 0))
+            if (!session.Fetch(req))
                 return false; // the pins after this page were never seen
-            text = session.GetText(TEXT_INFLATE | TEXT_UTF8);
+            text = session.GetText(TEXT_UTF8);
             session.body.clear();
             if (text.isEmpty())
                 return false;

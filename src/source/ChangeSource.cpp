@@ -121,7 +121,7 @@ ListOutcome ReadBoardPage(AppState &app, WindowServices &w, const QString &addre
     CutBefore(req.url, QStringLiteral("?"));
 
     CUrlSession session;
-    const bool fetched = session.Fetch(req, 0);
+    const bool fetched = session.Fetch(req);
     if (stopRequested()) {
         outcome.kind = ListOutcome::Kind::Stopped;
         return outcome;
@@ -142,7 +142,7 @@ ListOutcome ReadBoardPage(AppState &app, WindowServices &w, const QString &addre
     }
 
     // The page stays whole for the pin enumeration: it already holds the first pins.
-    const QString page = session.GetText(TEXT_INFLATE | TEXT_UTF8);
+    const QString page = session.GetText(TEXT_UTF8);
     const BoardPageValues values = ParseBoardPage(page);
     // Without a board id the album would have no address to page through.
     if (values.boardId.isEmpty()) {
@@ -252,7 +252,7 @@ void AddAlbumRow(AppState &app, WindowServices &w, int albumIndex)
         req.shouldAbort = [&app] { return app.bQuit.load() || app.ConvertState == 2; };
         app.ApplyPacing(req);
         CUrlSession session;
-        if (session.Fetch(req, FETCH_CACHE_WRITE | FETCH_CACHE_READ) && session.savedToFile) {
+        if (session.Fetch(req) && session.savedToFile) {
             const int image = w.AddThumbnail(file);
             if (image >= 0) {
                 r.nImage = image;

@@ -141,7 +141,6 @@ TEST_F(UrlSessionTest, MaximumPassedMidTransferStopsAtOnce)
 struct RetryCase {
     const char *name;
     const char *query;
-    unsigned options;
     bool ok;
     int requests;
 };
@@ -156,18 +155,18 @@ TEST_P(UrlSessionRetryTest, BoardPageLengthRule)
     r.minTextLength = 100;
     r.attempts = 4;
     r.retryDelaySeconds = 0;
-    EXPECT_EQ(s.Fetch(r, c.options), c.ok);
+    EXPECT_EQ(s.Fetch(r), c.ok);
     EXPECT_EQ(arrived(QString::fromLatin1(c.name)), c.requests);
 }
 
 // The tag adds to the length only of /t/echo; /t/bytes bodies are exactly n bytes.
 INSTANTIATE_TEST_SUITE_P(
     Cases, UrlSessionRetryTest,
-    ::testing::Values(RetryCase {"len100", "n=100", 0, false, 4},
-                      RetryCase {"len101", "n=101", 0, true, 1},
+    ::testing::Values(RetryCase {"len100", "n=100", false, 4},
+                      RetryCase {"len101", "n=101", true, 1},
                       // Counted on the decoded body: 400 bytes of text in a few dozen of gzip.
-                      RetryCase {"gzip", "n=400&gzip=1", 0, true, 1},
-                      RetryCase {"status", "n=500&status=500", 0, false, 4}),
+                      RetryCase {"gzip", "n=400&gzip=1", true, 1},
+                      RetryCase {"status", "n=500&status=500", false, 4}),
     [](const ::testing::TestParamInfo<RetryCase> &info) { return std::string(info.param.name); });
 
 struct EncodingCase {
@@ -194,7 +193,7 @@ TEST_P(UrlSessionEncodingTest, BodiesArriveDecoded)
     EXPECT_EQ(s.body, text.toUtf8());
     EXPECT_EQ(s.received, text.toUtf8().size());
     const QString expected = QStringLiteral("相册 album & pins, ").repeated(25); // entities decoded
-    EXPECT_EQ(s.GetText(TEXT_INFLATE | TEXT_UTF8), expected);
+    EXPECT_EQ(s.GetText(TEXT_UTF8), expected);
     EXPECT_EQ(s.GetText(TEXT_UTF8), expected) << "the body is text already";
 }
 
@@ -246,8 +245,8 @@ TEST_P(UrlSessionCharsetTest, ConversionRules)
 INSTANTIATE_TEST_SUITE_P(
     Cases, UrlSessionCharsetTest,
     ::testing::Values(
-        CharsetCase {"gbkwins", "text/html; charset=GBK", "d6d0cec4", TEXT_INFLATE | TEXT_UTF8, u"中文"},
-        CharsetCase {"gbklower", "text/html; charset=gbk", "e4b8ade69687", TEXT_INFLATE | TEXT_UTF8, u"中文"},
+        CharsetCase {"gbkwins", "text/html; charset=GBK", "d6d0cec4", TEXT_UTF8, u"中文"},
+        CharsetCase {"gbklower", "text/html; charset=gbk", "e4b8ade69687", TEXT_UTF8, u"中文"},
         CharsetCase {"utf8", "text/html; charset=utf-8", "e4b8ade69687", TEXT_UTF8, u"中文"},
         CharsetCase {"autoutf8", "text/html", "e4b8ade69687", TEXT_AUTO_UTF8, u"中文"},
         CharsetCase {"autoansi", "text/html", "d6d0cec4", TEXT_AUTO_UTF8, u"中文"},
@@ -262,7 +261,7 @@ TEST_F(UrlSessionTest, LowerCaseGbkDeclarationIsNotHonoured)
 {
     CUrlSession s;
     ASSERT_TRUE(s.Request(request(QStringLiteral("gbkl"), QStringLiteral("ctype=text/html;%20charset%3Dgbk&hex=d6d0cec4"))));
-    EXPECT_NE(s.GetText(TEXT_INFLATE | TEXT_UTF8), QStringLiteral("中文"));
+    EXPECT_NE(s.GetText(TEXT_UTF8), QStringLiteral("中文"));
 }
 
 TEST_F(UrlSessionTest, ErrorStatusFailsWithoutReadingTheBody)
@@ -357,7 +356,7 @@ TEST_F(UrlSessionTest, SavePathWrittenWholeOrNotAtAll)
         ST_URLREQUEST r(site->pictureUrl(b.pins[i].key), box.file(QStringLiteral("p%1.jpg").arg(i)), 10000);
         r.readTimeoutMs = 2000; // the good picture must never time out on a loaded machine
         r.minSizeKB = 1;
-        const bool ok = s.Request(r, FETCH_CACHE_WRITE | FETCH_CACHE_READ);
+        const bool ok = s.Request(r);
         EXPECT_EQ(ok, i == 0) << i;
         EXPECT_EQ(s.savedToFile, i == 0) << i;
     }
@@ -425,12 +424,12 @@ TEST_P(UrlSessionStreamTest, ChecksOnTheStreamLeaveNoFileBehind)
         rlimit lowered = before;
         lowered.rlim_cur = rlim_t(c.fileLimit);
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lowered), 0);
-        ok = s.Request(r, FETCH_CACHE_WRITE | FETCH_CACHE_READ);
+        ok = s.Request(r);
         setrlimit(RLIMIT_FSIZE, &before);
         std::signal(SIGXFSZ, oldHandler);
 #endif
     } else {
-        ok = s.Request(r, FETCH_CACHE_WRITE | FETCH_CACHE_READ);
+        ok = s.Request(r);
     }
     const QString error = QString::fromLatin1(c.error);
     EXPECT_EQ(ok, error.isEmpty());
