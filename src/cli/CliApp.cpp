@@ -481,11 +481,11 @@ struct Toggle {
 };
 
 const Toggle kToggles[] = {
-    {"list-only", OPT_LIST_ONLY, "write a download list (.lst) instead of downloading"},
-    {"names-file", OPT_NAMES_FILE, "keep the pins' descriptions in a names file (.txt)"},
-    {"fix-format", OPT_FIX_FORMAT, "fix file extensions from the pictures' contents"},
-    {"fix-order", OPT_FIX_ORDER, "stamp file times so folders sort in board order"},
-    {"skip-downloaded", OPT_SKIP_DOWNLOADED, "skip the pictures saved before (the album's download archive) and stop at the mark of its last complete run"},
+    {"list-only", OPT_LIST_ONLY, "Write a download list (.lst) instead of downloading."},
+    {"names-file", OPT_NAMES_FILE, "Keep the pins' descriptions in a names file (.txt)."},
+    {"fix-format", OPT_FIX_FORMAT, "Fix file extensions from the pictures' contents."},
+    {"fix-order", OPT_FIX_ORDER, "Stamp file times so folders sort in board order."},
+    {"skip-downloaded", OPT_SKIP_DOWNLOADED, "Skip the pictures saved before (the album's download archive) and stop at the mark of its last complete run."},
 };
 
 struct TextOption {
@@ -618,8 +618,8 @@ int RunCli(const QStringList &arguments)
                        folderName, retries, sleepRequest, quiet, saveSettings, language});
     QCommandLineOption cookies(QStringLiteral("cookies"),
                                QStringLiteral("Send the cookies of a Netscape cookies.txt (as browser extensions export "
-                                              "it) in this run, e.g. a login; with --save-settings they are kept in the "
-                                              "working folder's cookies.txt."),
+                                              "it) in this run, e.g. a login; with --save-settings those with an expiry are "
+                                              "kept in cookies.txt."),
                                QStringLiteral("FILE"));
     parser.addOption(cookies);
     QList<QCommandLineOption> textOpts;
@@ -646,9 +646,9 @@ int RunCli(const QStringList &arguments)
     if (parser.isSet(QStringLiteral("help"))) {
         writeOut(parser.helpText() +
                  QStringLiteral("\nExit codes: 0 every picture saved, 1 something lost (a picture, part of a listing,\n"
-                                "a list or names file not written), 2 usage, 3 no album read, 4 save path unusable,\n"
-                                "130 stopped (Ctrl-C), 143 stopped (SIGTERM); with several boards, the highest\n"
-                                "of theirs.\n"
+                                "a list, names file or archive not written), 2 usage, 3 no album read, 4 save path\n"
+                                "unusable, 130 stopped (Ctrl-C), 143 stopped (SIGTERM); with several boards, the\n"
+                                "highest of theirs.\n"
                                 "The site is found through CORVADIN_SITE_HOST / CORVADIN_IMAGE_HOST or site.ini.\n"));
         return EXIT_ALL_SAVED;
     }
