@@ -5,6 +5,9 @@
 // (keys SiteHost and ImageHost in the [Site] group), else the built-in defaults,
 // which point at the bundled board site. A host may carry a port ("127.0.0.1:8090").
 // Without an image host of its own, the site host serves the pictures too.
+//
+// A plain value: AppState loads it when it is made and holds it; the run threads only
+// read it, so it is set (tests do) only while no run is going.
 #pragma once
 
 #include <QString>
