@@ -32,11 +32,6 @@ QString SiteConfig::HomePage() const
     return QStringLiteral("http://") + siteHost + QLatin1Char('/');
 }
 
-SiteConfig SiteConfig::Defaults()
-{
-    return {QString::fromLatin1(BUILTIN_SITE_HOST), QString::fromLatin1(BUILTIN_IMAGE_HOST)};
-}
-
 SiteConfig SiteConfig::Load(const QString &iniFile)
 {
     QSettings ini(iniFile, QSettings::IniFormat);

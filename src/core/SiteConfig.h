@@ -23,11 +23,9 @@ struct SiteConfig {
     QString HomePage() const;
 
     static SiteConfig Load(const QString &iniFile); // the path of site.ini
-    static SiteConfig Defaults();
 };
 
 inline constexpr const char *BUILTIN_SITE_HOST = "127.0.0.1:8090";
-inline constexpr const char *BUILTIN_IMAGE_HOST = "127.0.0.1:8090";
 
 // Texts shown to the user.
 namespace SiteTexts {

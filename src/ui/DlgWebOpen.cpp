@@ -46,7 +46,7 @@ bool utf8Text(const QByteArray &bytes, QString *text)
 // CLoginProfile
 
 CLoginProfile::CLoginProfile(const QString &folder, const QString &cacheFolder, QObject *parent)
-    : QObject(parent), m_folder(folder)
+    : QObject(parent)
 {
     // The browser's cookies and stored logins: the user alone may read them.
     const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;

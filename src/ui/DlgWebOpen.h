@@ -37,7 +37,6 @@ public:
     ~CLoginProfile() override;
 
     QWebEngineProfile *Profile() const { return m_profile; }
-    QString Folder() const { return m_folder; }
 
     // A browser cookie as a cookie-store line; empty when the store cannot hold it (no
     // name, no domain, tabs or line breaks, bytes that are not UTF-8).
@@ -51,7 +50,6 @@ private:
     void OnCookieRemoved(const QNetworkCookie &cookie);
     void QueueSave();
 
-    QString m_folder;
     QWebEngineProfile *m_profile = nullptr;
     // Folders the engine made in its default place before it was pointed at ours; they
     // go with the profile.
