@@ -1124,7 +1124,7 @@ TEST_F(DownloadRun, AStopDuringPagingEndsTheAlbumAndTheRunAtOnce)
         std::thread stopper([&] {
             if (!waitFor([&] { return site.heldRequests() == 1; }, std::chrono::seconds(20)))
                 return;
-            DownloadCommand(*app, *w);
+            StopDownload(*app); // "终止下载": a stop, which never starts a run of its own
             endedWhileHeld = waitFor([&] { return app->DownState == 0; }, std::chrono::seconds(20));
             site.releaseRequests();
         });
