@@ -739,6 +739,97 @@ The escape codes (an ASCII question mark and a digit; the album folder takes onl
     </message>
 </context>
 <context>
+    <name>Reasons</name>
+    <message>
+        <source>超时</source>
+        <translation>timed out</translation>
+    </message>
+    <message>
+        <source>传输过慢</source>
+        <translation>too slow</translation>
+    </message>
+    <message>
+        <source>找不到主机</source>
+        <translation>host not found</translation>
+    </message>
+    <message>
+        <source>连接被拒绝</source>
+        <translation>connection refused</translation>
+    </message>
+    <message>
+        <source>连接被重置</source>
+        <translation>connection reset</translation>
+    </message>
+    <message>
+        <source>传输中断</source>
+        <translation>truncated</translation>
+    </message>
+    <message>
+        <source>重定向过多</source>
+        <translation>too many redirects</translation>
+    </message>
+    <message>
+        <source>地址有误</source>
+        <translation>bad address</translation>
+    </message>
+    <message>
+        <source>压缩数据损坏</source>
+        <translation>damaged compressed body</translation>
+    </message>
+    <message>
+        <source>内存不足</source>
+        <translation>out of memory</translation>
+    </message>
+    <message>
+        <source>意外错误</source>
+        <translation>unexpected error</translation>
+    </message>
+    <message>
+        <source>不是图片（网站答复了网页）</source>
+        <translation>not a picture (text/html)</translation>
+    </message>
+    <message>
+        <source>文件过小</source>
+        <translation>too small</translation>
+    </message>
+    <message>
+        <source>文件过大</source>
+        <translation>too large</translation>
+    </message>
+    <message>
+        <source>图片不完整</source>
+        <translation>incomplete picture</translation>
+    </message>
+    <message>
+        <source>网页不完整</source>
+        <translation>too short</translation>
+    </message>
+    <message>
+        <source>已中止</source>
+        <translation>aborted</translation>
+    </message>
+    <message>
+        <source>已终止</source>
+        <translation>stopped</translation>
+    </message>
+    <message>
+        <source>文件写入失败</source>
+        <translation>file not written</translation>
+    </message>
+    <message>
+        <source>下载线程无法启动</source>
+        <translation>worker could not start</translation>
+    </message>
+    <message>
+        <source>文件写入失败：%1</source>
+        <translation>file not written: %1</translation>
+    </message>
+    <message>
+        <source>HTTP %1（网站要求等待 %2 秒）</source>
+        <translation>HTTP %1 (asked to wait %2 s)</translation>
+    </message>
+</context>
+<context>
     <name>SiteModes</name>
     <message>
         <source>QQ相册</source>

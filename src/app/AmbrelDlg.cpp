@@ -6,6 +6,7 @@
 #include "source/ChangeSource.h"
 #include "core/SiteConfig.h"
 #include "core/Version.h"
+#include "net/Reasons.h"
 #include "settings/RequestSettings.h"
 #include "splash/SplashScreenEx.h"
 #include "ui/ComboBox2.h"
@@ -1130,7 +1131,7 @@ QString CAmbrelDlg::ListEndPhase(const ListOutcome &o)
     case Kind::OtherSite: return tr("不是 %1 的画板地址，没有获取相册").arg(o.site);
     case Kind::HttpError: return tr("获取相册失败：网站答复 HTTP %1").arg(o.status);
     case Kind::TimedOut: return tr("获取相册失败：网站没有及时答复");
-    case Kind::NetworkError: return tr("获取相册失败：网络出错（%1）").arg(o.detail);
+    case Kind::NetworkError: return tr("获取相册失败：网络出错（%1）").arg(ReasonText(o.detail));
     case Kind::NotABoardPage: return tr("获取相册失败：这不是画板页面");
     case Kind::Stopped: return tr("已终止获取");
     }
@@ -1153,7 +1154,7 @@ QString CAmbrelDlg::ListEndMessage(const ListOutcome &o)
     case Kind::TimedOut:
         return tr("无法读取画板页面：网站在规定时间内没有答复。请检查网络后再试。");
     case Kind::NetworkError:
-        return tr("无法读取画板页面：%1。请检查网络和地址后再试。").arg(o.detail);
+        return tr("无法读取画板页面：%1。请检查网络和地址后再试。").arg(ReasonText(o.detail));
     case Kind::NotABoardPage:
         return tr("这个地址的页面不是画板页面（页面里没有画板编号）。请检查地址。");
     case Kind::OtherSite:

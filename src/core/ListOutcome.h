@@ -21,7 +21,7 @@ struct ListOutcome {
 
     Kind kind = Kind::Read;
     int status = 0;  // HttpError: the HTTP status
-    QString detail;  // NetworkError: the session's reason ("connection refused" ...)
+    QString detail;  // NetworkError: the session's reason ("connection refused" ...; ReasonText)
     QString site;    // OtherSite: the configured site host
 
     bool failed() const { return kind != Kind::Read && kind != Kind::Stopped; }

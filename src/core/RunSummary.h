@@ -12,7 +12,7 @@ struct PictureOutcome {
     QString address;
     QString file;    // full path
     bool saved = false;
-    QString reason;  // why it failed; empty when saved
+    QString reason;  // why it failed, in the session's English words (ReasonText); empty when saved
     qint64 bytes = 0;
     QString warning; // saved, but not quite as it should be ("the site keeps it cut short")
     // Set by the run for failed pictures: the album (index into RunSummary::albumList)

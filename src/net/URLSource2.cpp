@@ -52,6 +52,8 @@ qint64 retryAfterMs(const std::optional<QByteArray> &value)
     return std::max<qint64>(0, qint64(at) * 1000 - QDateTime::currentMSecsSinceEpoch());
 }
 
+// The reasons are fixed English words that scripts read; the window translates them through
+// ReasonText (net/Reasons.cpp), which needs a row for each new one.
 QString errorFor(CURLcode rc, const char *detail)
 {
     switch (rc) {

@@ -1,5 +1,7 @@
 #include "ui/DlgFailList.h"
 
+#include "net/Reasons.h"
+
 #include <QDir>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -48,7 +50,7 @@ void CDlgFailList::SetFailures(const QList<PictureOutcome> &failures)
         auto *file = new QTableWidgetItem(QDir::toNativeSeparators(f.file).section(QDir::separator(), -1));
         file->setToolTip(QDir::toNativeSeparators(f.file));
         m_table->setItem(row, 0, file);
-        m_table->setItem(row, 1, new QTableWidgetItem(f.reason));
+        m_table->setItem(row, 1, new QTableWidgetItem(ReasonText(f.reason)));
         m_table->setItem(row, 2, new QTableWidgetItem(f.address));
     }
     m_table->resizeColumnsToContents();

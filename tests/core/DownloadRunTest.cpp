@@ -5,11 +5,13 @@
 #include "core/DownloadArchive.h"
 #include "download/DownProc.h"
 #include "download/FileNaming.h"
+#include "net/Reasons.h"
 #include "source/ChangeSource.h"
 #include "text/StringCtrl.h"
 
 #include <QCryptographicHash>
 #include <QMap>
+#include <QRegularExpression>
 #include <QDirIterator>
 #include <QFile>
 #include <csignal>
@@ -924,6 +926,13 @@ TEST_F(DownloadRun, FailedPicturesLeaveNoFileAndTheBatchGoesOn)
     EXPECT_EQ(failed.size(), 8);
     for (int i = 0; i < 8; ++i)
         EXPECT_EQ(failed.value(addresses[i]), reasons[i]) << i;
+    // The window shows each in its own words (Chinese here); only a bare status reads the same.
+    static const QRegularExpression bareStatus(QStringLiteral("^HTTP \\d+$"));
+    for (const QString &reason : reasons) {
+        if (!bareStatus.match(reason).hasMatch()) {
+            EXPECT_NE(ReasonText(reason), reason) << reason.toStdString() << " has no row in ReasonText";
+        }
+    }
 }
 
 TEST_F(DownloadRun, AStopAbortsTransfersInFlightAndLeavesNoPartialFile)

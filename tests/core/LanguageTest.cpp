@@ -1,8 +1,10 @@
 // The program's languages: which one a start chooses, that the English translation
 // covers every source text of src/ and keeps its placeholders, and that the core's
-// reports come out in English while the English translation is installed.
+// reports come out in English while the English translation is installed, and that a failed
+// picture's reason reads in the window's language.
 #include "CoreFixture.h"
 #include "core/Language.h"
+#include "net/Reasons.h"
 #include "source/ChangeSource.h"
 
 #include <QCoreApplication>
@@ -188,6 +190,35 @@ protected:
     char *argv[2] = {name, nullptr};
     std::unique_ptr<QCoreApplication> application;
 };
+
+// The session's reasons are fixed English words (the CLI and --json print them). The window
+// shows them in its language: in Chinese its own words, in English the session's words
+// again, letter for letter, so the two front ends never disagree.
+TEST_F(EnglishRun, AFailedPicturesReasonReadsInTheWindowsLanguage)
+{
+    struct Case {
+        const char *reason;
+        const char *chinese;
+    };
+    const Case cases[] = {
+        {"timed out", "超时"},
+        {"too slow", "传输过慢"},
+        {"connection reset", "连接被重置"},
+        {"too many redirects", "重定向过多"},
+        {"not a picture (text/html)", "不是图片（网站答复了网页）"},
+        {"file not written", "文件写入失败"},
+        {"file not written: No space left on device", "文件写入失败：No space left on device"},
+        {"HTTP 429 (asked to wait 3600 s)", "HTTP 429（网站要求等待 3600 秒）"},
+        {"HTTP 404", "HTTP 404"},
+        {"SSL connect error", "SSL connect error"}, // libcurl's own words: shown as they are
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(ReasonText(QString::fromUtf8(c.reason)), QString::fromUtf8(c.chinese)) << c.reason;
+
+    const InstalledLanguage english(Language::English, {});
+    for (const Case &c : cases)
+        EXPECT_EQ(ReasonText(QString::fromUtf8(c.reason)), QString::fromUtf8(c.reason)) << c.reason;
+}
 
 TEST_F(EnglishRun, TheCoresReportsComeInEnglishWhileItsTranslationIsInstalled)
 {
