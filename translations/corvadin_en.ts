@@ -720,6 +720,13 @@ The escape codes (an ASCII question mark and a digit; the album folder takes onl
         <source>正在下载第%1/%2个图集</source>
         <translation>Downloading album %1/%2</translation>
     </message>
+    <message numerus="yes">
+        <source>，%n张图片网站上就不完整</source>
+        <translation>
+            <numerusform>, %n picture cut short on the site itself</numerusform>
+            <numerusform>, %n pictures cut short on the site itself</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>FileNaming</name>

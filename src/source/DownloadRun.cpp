@@ -197,6 +197,9 @@ QString RunEndText(const RunSummary &summary)
         text += Texts::tr("，%n个图集未获取完整", nullptr, incomplete);
     if (!summary.writeFailures.isEmpty())
         text += Texts::tr("，%n个文件写入失败", nullptr, int(summary.writeFailures.size()));
+    // Saved as the site keeps them (cut short): not failures, but the user should know.
+    if (!summary.warnings.isEmpty())
+        text += Texts::tr("，%n张图片网站上就不完整", nullptr, int(summary.warnings.size()));
     return text;
 }
 

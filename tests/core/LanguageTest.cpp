@@ -241,6 +241,9 @@ TEST_F(EnglishRun, TheCoresReportsComeInEnglishWhileItsTranslationIsInstalled)
         s.failed = 3;
         s.writeFailures = {QStringLiteral("a"), QStringLiteral("b")};
         EXPECT_EQ(RunEndText(s), QStringLiteral("Download complete, 3 pictures failed, 2 files not written"));
+        s.warnings.append(PictureOutcome{});
+        EXPECT_EQ(RunEndText(s), QStringLiteral("Download complete, 3 pictures failed, 2 files not written, "
+                                                "1 picture cut short on the site itself"));
         s.stopped = true;
         EXPECT_EQ(RunEndText(s), QStringLiteral("Download stopped"));
         // A message the core shows.

@@ -364,6 +364,8 @@ TEST_F(Retries, ARunTellsFinalFromTransientFailuresAndWarnsOfCutPictures)
     ASSERT_EQ(s.warnings.size(), 1);
     EXPECT_EQ(s.warnings[0].address, site.pictureUrl(b.pins[7].key));
     EXPECT_EQ(s.warnings[0].warning, QStringLiteral("the site keeps it cut short"));
+    // The window says so too: a warned picture counts as saved, not as a failure.
+    EXPECT_EQ(w->LastPhase(), QStringLiteral("下载完毕，4张失败，1张图片网站上就不完整"));
     const QByteArray cut = site.pictureBytes(b.pins[7].key);
     QFile saved(s.warnings[0].file);
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
