@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 
@@ -48,8 +49,17 @@ QString CSingleInstance::ServerName(const Profile &profile)
     if (folder.isEmpty())
         folder = QDir::cleanPath(profile.configFolder());
     const QByteArray key = (Platform::UserId() + QLatin1Char('\n') + folder).toUtf8();
-    return QStringLiteral("corvadin-") +
-           QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(24));
+    const QString name = QStringLiteral("corvadin-") +
+                         QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(24));
+#ifdef Q_OS_UNIX
+    // In the user's runtime folder (XDG_RUNTIME_DIR: the user's own, mode 0700, which Qt
+    // checks), not in the shared temporary folder, where another user could take the
+    // predictable name first and receive what a second start hands over.
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (!runtime.isEmpty())
+        return runtime + QLatin1Char('/') + name;
+#endif
+    return name; // Windows: a named pipe, created with the user's access only
 }
 
 CSingleInstance::Role CSingleInstance::Start(const QStringList &targets, int timeoutMs)

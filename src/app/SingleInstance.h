@@ -38,7 +38,7 @@ public:
     Role Start(const QStringList &targets, int timeoutMs = 5000);
 
     // The socket's name for a profile: the same for every start on the same folder by
-    // the same user, different otherwise.
+    // the same user, different otherwise. On POSIX a path in the user's runtime folder.
     static QString ServerName(const Profile &profile);
 
 Q_SIGNALS:

@@ -1,6 +1,7 @@
 // One window per working folder: a second start of the real program hands its address
 // and folder to the window that is open and ends; on another folder it opens its own
-// window; a first start that was killed keeps no later one out.
+// window; a first start that was killed keeps no later one out; the socket lives where no
+// other user can take its name first.
 #include "app/AmbrelDlg.h"
 #include "app/SingleInstance.h"
 #include "core/AppState.h"
@@ -10,10 +11,14 @@
 #include "TestSupport.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <gtest/gtest.h>
 #include <memory>
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 using namespace std::chrono_literals;
 
@@ -128,5 +133,25 @@ TEST_F(SingleInstanceTest, EachFolderHasItsOwnWindowAndAKilledOneKeepsNoneOut)
     EXPECT_EQ(handed->exitCode(), 0);
     EXPECT_EQ(next->state(), QProcess::Running);
 }
+
+#ifdef Q_OS_UNIX
+// The name is predictable (a hash of the user and the folder). In the shared temporary
+// folder another user could make a socket of that name first: the window could then not
+// listen, and a second start would hand its addresses to the stranger. So it lives in a
+// folder only its user can enter.
+TEST(SingleInstanceName, TheSocketLivesInAFolderOnlyItsUserCanEnter)
+{
+    Sandbox sandbox;
+    const QFileInfo socket(CSingleInstance::ServerName(Profile::Portable(sandbox.path())));
+    ASSERT_TRUE(socket.isAbsolute()) << socket.filePath().toStdString();
+    const QFileInfo folder(socket.absolutePath());
+    EXPECT_TRUE(folder.isDir());
+    EXPECT_NE(folder.canonicalFilePath(), QFileInfo(QDir::tempPath()).canonicalFilePath());
+    EXPECT_EQ(folder.ownerId(), ::getuid());
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther |
+                                      QFile::WriteOther | QFile::ExeOther;
+    EXPECT_EQ(folder.permissions() & others, QFile::Permissions()) << folder.filePath().toStdString();
+}
+#endif
 
 } // namespace
