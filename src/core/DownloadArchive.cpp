@@ -120,19 +120,28 @@ void DownloadArchive::Record(const QString &address, const QString &fileName)
         return; // the file failed already; the album goes on without it
 
     const QString path = m_folder + FileName();
-    if (!m_file) {
-        QByteArray bytes;
-        for (const QString &a : std::as_const(m_order))
-            bytes += line(a, m_nameOf.value(a));
-        QString why;
-        m_file = CreateFileAtomically(path, bytes, &why);
-        if (!m_file)
-            m_error = why;
-        else
-            Platform::SetHidden(path);
-        return;
-    }
     const QByteArray bytes = line(address, fileName);
+    if (!m_file) {
+        // Appended to the file as it stands, where another run writing into this album
+        // appends too; replaced whole (what Open read, with this record) only when its
+        // last line was cut by a crash or the name holds a link.
+        QString why;
+        m_file = OpenForAppending(path, &why);
+        const bool replace = !m_file && why.isEmpty();
+        if (replace) {
+            QByteArray whole;
+            for (const QString &a : std::as_const(m_order))
+                whole += line(a, m_nameOf.value(a));
+            m_file = CreateFileAtomically(path, whole, &why);
+        }
+        if (!m_file) {
+            m_error = why;
+            return;
+        }
+        Platform::SetHidden(path);
+        if (replace)
+            return; // this record is in it
+    }
     if (m_file->write(bytes) != bytes.size()) {
         m_error = m_file->errorString();
         m_file.reset(); // a torn line is dropped by the next reader; nothing more goes after it

@@ -10,10 +10,12 @@
 // - whose file a name is: a file an earlier run saved for the same address may be
 //   replaced by that picture again; any other file of the folder is never overwritten.
 //
-// Written so that a crash never tears it: the album's first record rewrites the file
-// through a temporary file and a rename (dropping a line a crash cut short, replacing
-// a planted link instead of following it), and keeps that very file open; each record
-// then appends one whole line with one write. A reader takes only lines that end in LF.
+// Written so that a crash never tears it and several runs may write into one album: each
+// record appends one whole line with one write, to the file as it stands (other runs
+// append to the same file). Only when the file's last line was cut by a crash, or a link
+// stands at its name, does the album's first record replace it whole, through a temporary
+// file and a rename (dropping the cut line; the link replaced, never followed), and go on
+// appending to that very file. A reader takes only lines that end in LF.
 // Addresses holding a tab, CR or LF are not recorded (they could forge lines).
 //
 // Threads: Open and Close run on the download-run thread while no worker of the album

@@ -216,6 +216,58 @@ std::unique_ptr<QFile> CreateFileAtomically(const QString &path, const QByteArra
     return part.Commit(true, error);
 }
 
+std::unique_ptr<QFile> OpenForAppending(const QString &path, QString *error)
+{
+    const auto refused = [error] {
+        if (error)
+            *error = systemError();
+        return nullptr;
+    };
+    auto file = std::make_unique<QFile>(path);
+#ifdef Q_OS_WIN
+    const QFileInfo info(path);
+    if (info.isSymLink() || (info.exists() && !info.isFile()))
+        return nullptr;
+    if (!file->open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered)) {
+        if (error)
+            *error = file->errorString();
+        return nullptr;
+    }
+    if (file->size() > 0) {
+        char last = 0;
+        if (!file->seek(file->size() - 1) || !file->getChar(&last) || last != '\n')
+            return nullptr;
+    }
+    return file;
+#else
+    const QByteArray name = QFile::encodeName(path);
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 3; ++attempt) {
+        fd = ::open(name.constData(), O_RDWR | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT) {
+            // Not there yet: made here, and never through a link (O_EXCL refuses one).
+            fd = ::open(name.constData(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (fd < 0 && errno == EEXIST)
+                continue; // another writer made it meanwhile, or a link stands there
+        }
+        if (fd < 0)
+            return errno == ELOOP ? nullptr : refused();
+    }
+    if (fd < 0)
+        return nullptr;
+    struct stat st {};
+    char last = '\n';
+    const bool lines = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                       (st.st_size == 0 || (::pread(fd, &last, 1, st.st_size - 1) == 1 && last == '\n'));
+    if (!lines || !file->open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
+                              QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return nullptr;
+    }
+    return file;
+#endif
+}
+
 bool SyncFolder(const QString &folder, QString *error)
 {
 #ifdef Q_OS_WIN

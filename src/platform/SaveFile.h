@@ -71,6 +71,15 @@ bool SaveFileAtomically(const QString &path, const QByteArray &bytes, bool owner
 std::unique_ptr<QFile> CreateFileAtomically(const QString &path, const QByteArray &bytes,
                                             QString *error = nullptr);
 
+// Opens a file of whole lines to append to it in place, beside other processes appending
+// to the same file (each write of one line lands whole after the others). The file must be
+// a plain file whose last byte ends a line, or empty; if it does not exist it is created
+// here and now (never through a link). Null with *error empty when the name holds
+// something else (a link, a folder, a last line a crash cut short): the caller then
+// replaces the file whole (CreateFileAtomically). Null with *error set when the system
+// refuses. The answer is unbuffered and positioned at the end.
+std::unique_ptr<QFile> OpenForAppending(const QString &path, QString *error = nullptr);
+
 // Makes the folder's entries (names created, renamed or removed) durable: after a power
 // loss the files renamed into it are found under their new names. False, with *error
 // set, where the system refuses; a no-op answering true where folders cannot be synced

@@ -1,5 +1,6 @@
 // The download archive of an album folder: what it reads back after a crash, how it
-// writes, and that a planted link is replaced instead of followed.
+// writes, that two runs writing into one album keep each other's records, and that a
+// planted link is replaced instead of followed.
 #include "core/DownloadArchive.h"
 
 #include "TestSupport.h"
@@ -46,20 +47,60 @@ TEST(DownloadArchive, ReadsWholeLinesAndTheLaterLineWins)
     EXPECT_EQ(archive.AddressOf(QStringLiteral("d.jpg")), QStringLiteral("d"));
 }
 
-TEST(DownloadArchive, APlantedLinkIsReplacedNotFollowed)
+// Two runs writing into one album at once (two processes; here two archives, each with a
+// file of its own): the file keeps every record of both, in the order they were written.
+// A whole file is appended to as it stands; rewriting it would leave the other run
+// appending to a file no longer under the name.
+TEST(DownloadArchive, TwoRunsIntoOneAlbumKeepEachOthersRecords)
 {
     Sandbox sb;
-    sb.write(QStringLiteral("victim"), "keep me\n");
-    ASSERT_TRUE(QDir().mkpath(sb.file(QStringLiteral("album"))));
-    ASSERT_TRUE(QFile::link(sb.file(QStringLiteral("victim")), sb.file(QStringLiteral("album/") + kName)));
-    DownloadArchive archive;
-    archive.Open(sb.file(QStringLiteral("album/")));
-    archive.Record(QStringLiteral("a"), QStringLiteral("a.jpg"));
-    archive.Record(QStringLiteral("b"), QStringLiteral("b.jpg"));
-    EXPECT_EQ(archive.Close(), QString());
-    EXPECT_EQ(sb.read(QStringLiteral("victim")), QByteArray("keep me\n"));
-    EXPECT_FALSE(QFileInfo(sb.file(QStringLiteral("album/") + kName)).isSymLink());
-    EXPECT_TRUE(sb.read(QStringLiteral("album/") + kName).endsWith("a\ta.jpg\nb\tb.jpg\n"));
+    const QByteArray earlier("a\ta.jpg\na\tb.jpg\n"); // an earlier run's lines, a rename among them
+    sb.write(kName, earlier);
+    DownloadArchive one, two;
+    one.Open(sb.path());
+    two.Open(sb.path());
+    one.Record(QStringLiteral("x1"), QStringLiteral("x1.jpg"));
+    two.Record(QStringLiteral("y1"), QStringLiteral("y1.jpg"));
+    one.Record(QStringLiteral("x2"), QStringLiteral("x2.jpg"));
+    two.Record(QStringLiteral("y2"), QStringLiteral("y2.jpg"));
+    EXPECT_EQ(one.Close(), QString());
+    EXPECT_EQ(two.Close(), QString());
+    EXPECT_EQ(sb.read(kName), earlier + "x1\tx1.jpg\ny1\ty1.jpg\nx2\tx2.jpg\ny2\ty2.jpg\n");
+
+    // A new archive, made by two runs at once: the same.
+    ASSERT_TRUE(QDir().mkpath(sb.file(QStringLiteral("new"))));
+    one.Open(sb.file(QStringLiteral("new/")));
+    two.Open(sb.file(QStringLiteral("new/")));
+    two.Record(QStringLiteral("y1"), QStringLiteral("y1.jpg"));
+    one.Record(QStringLiteral("x1"), QStringLiteral("x1.jpg"));
+    two.Record(QStringLiteral("y2"), QStringLiteral("y2.jpg"));
+    EXPECT_EQ(one.Close(), QString());
+    EXPECT_EQ(two.Close(), QString());
+    EXPECT_EQ(sb.read(QStringLiteral("new/") + kName), QByteArray("y1\ty1.jpg\nx1\tx1.jpg\ny2\ty2.jpg\n"));
+}
+
+TEST(DownloadArchive, APlantedLinkIsReplacedNotFollowed)
+{
+    // A link to a file the user owns, and a link to where a file could be made.
+    for (const bool dangling : {false, true}) {
+        SCOPED_TRACE(dangling ? "dangling link" : "link to a file");
+        Sandbox sb;
+        if (!dangling)
+            sb.write(QStringLiteral("victim"), "keep me\n");
+        ASSERT_TRUE(QDir().mkpath(sb.file(QStringLiteral("album"))));
+        ASSERT_TRUE(QFile::link(sb.file(QStringLiteral("victim")), sb.file(QStringLiteral("album/") + kName)));
+        DownloadArchive archive;
+        archive.Open(sb.file(QStringLiteral("album/")));
+        archive.Record(QStringLiteral("a"), QStringLiteral("a.jpg"));
+        archive.Record(QStringLiteral("b"), QStringLiteral("b.jpg"));
+        EXPECT_EQ(archive.Close(), QString());
+        if (dangling)
+            EXPECT_FALSE(QFileInfo::exists(sb.file(QStringLiteral("victim"))));
+        else
+            EXPECT_EQ(sb.read(QStringLiteral("victim")), QByteArray("keep me\n"));
+        EXPECT_FALSE(QFileInfo(sb.file(QStringLiteral("album/") + kName)).isSymLink());
+        EXPECT_TRUE(sb.read(QStringLiteral("album/") + kName).endsWith("a\ta.jpg\nb\tb.jpg\n"));
+    }
 }
 
 TEST(DownloadArchive, RecordsFromManyWorkersAndReportsAFailedWrite)
