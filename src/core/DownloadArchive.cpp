@@ -69,6 +69,12 @@ void DownloadArchive::assign(const QString &address, const QString &fileName)
 QString DownloadArchive::Close()
 {
     std::lock_guard lock(m_mutex);
+    // The album's lines reach the disk with its pictures: after a power loss the archive
+    // still knows every picture it saved (else they would come again as "(1)" copies).
+    if (m_file && m_error.isEmpty()) {
+        if (QString why; !SyncFile(*m_file, &why))
+            m_error = why;
+    }
     m_file.reset();
     m_folder.clear();
     m_nameOf.clear();

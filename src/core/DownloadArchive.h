@@ -41,8 +41,8 @@ public:
     // Reads the archive of `folder` (ending in a separator) and ends the previous album's.
     // A missing or unreadable archive is an empty one.
     void Open(const QString &folder);
-    // Ends the album: closes the file. Answers why writing it failed, if it did (the
-    // first error, in the system's words), else empty.
+    // Ends the album: syncs the file to the disk and closes it. Answers why writing it
+    // failed, if it did (the first error, in the system's words), else empty.
     QString Close();
 
     QString folder() const;

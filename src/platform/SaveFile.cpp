@@ -268,6 +268,14 @@ std::unique_ptr<QFile> OpenForAppending(const QString &path, QString *error)
 #endif
 }
 
+bool SyncFile(QFile &file, QString *error)
+{
+    const bool ok = syncToDisk(file);
+    if (!ok && error)
+        *error = systemError();
+    return ok;
+}
+
 bool SyncFolder(const QString &folder, QString *error)
 {
 #ifdef Q_OS_WIN

@@ -80,6 +80,10 @@ std::unique_ptr<QFile> CreateFileAtomically(const QString &path, const QByteArra
 // refuses. The answer is unbuffered and positioned at the end.
 std::unique_ptr<QFile> OpenForAppending(const QString &path, QString *error = nullptr);
 
+// Makes the bytes written to an open file durable (fdatasync; _commit on Windows). False,
+// with *error set, where the system refuses.
+bool SyncFile(QFile &file, QString *error = nullptr);
+
 // Makes the folder's entries (names created, renamed or removed) durable: after a power
 // loss the files renamed into it are found under their new names. False, with *error
 // set, where the system refuses; a no-op answering true where folders cannot be synced

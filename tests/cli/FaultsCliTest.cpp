@@ -5,6 +5,7 @@
 #include "CliFixture.h"
 #include "core/DownloadArchive.h"
 
+#include <algorithm>
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QProcess>
@@ -508,8 +509,8 @@ TEST_F(FaultsCli, LargePicturesGoToDiskWithoutBeingHeldInMemory)
 TEST_F(FaultsCli, EveryPictureReachesTheDiskBeforeItsNameAndTheFolderAfterTheBatch)
 {
     // What the system calls show: each picture's temporary file is synced (fdatasync)
-    // before it is renamed to the picture's name, and the album folder is synced (fsync)
-    // after the last rename of the album.
+    // before it is renamed to the picture's name, the album folder is synced (fsync)
+    // after the last rename of the album, and the download archive's lines are synced.
     if (QStandardPaths::findExecutable(QStringLiteral("strace")).isEmpty())
         GTEST_SKIP() << "strace is not installed (scripts/setup.sh installs it)";
     const BoardSite::Board b = BoardSite::makeBoard(QStringLiteral("81"), QStringLiteral("t"), QStringLiteral("u"), 6, 81);
@@ -529,7 +530,8 @@ TEST_F(FaultsCli, EveryPictureReachesTheDiskBeforeItsNameAndTheFolderAfterTheBat
     QStringList renamed;      // pictures renamed into place after their sync
     int lastAlbumRename = -1, albumSync = -1, line = 0;
     static const QRegularExpression partName(QStringLiteral("(/[^<>\"]*\\.corvadin-[A-Za-z0-9]{6}\\.part)"));
-    for (const QString &l : QString::fromUtf8(readFile(trace)).split(u'\n')) {
+    const QStringList lines = QString::fromUtf8(readFile(trace)).split(u'\n');
+    for (const QString &l : lines) {
         ++line;
         const QRegularExpressionMatch part = partName.match(l);
         if (l.contains(QStringLiteral("fdatasync(")) && part.hasMatch()) {
@@ -545,4 +547,8 @@ TEST_F(FaultsCli, EveryPictureReachesTheDiskBeforeItsNameAndTheFolderAfterTheBat
     }
     EXPECT_EQ(renamed.size(), 6) << readFile(trace).toStdString();
     EXPECT_GT(albumSync, lastAlbumRename) << "the album folder is synced after its last rename";
+    const QString archiveSync = QStringLiteral("<%1/.corvadin-archive>)").arg(album);
+    EXPECT_TRUE(std::any_of(lines.cbegin(), lines.cend(), [&](const QString &l) {
+        return l.contains(QStringLiteral("fdatasync(")) && l.contains(archiveSync);
+    })) << "the archive's lines are synced";
 }
